@@ -1,0 +1,188 @@
+#include "app/cli.h"
+
+#include <fstream>
+#include <iostream>
+
+#include "app/console/console.h"
+#include "app/session.h"
+#include "platform/error.h"
+#include "platform/platform.h"
+#include "platform/snapshot/snapshot.h"
+
+#ifndef HOSTPROBE_VERSION
+#define HOSTPROBE_VERSION "0.0.0"
+#endif
+
+namespace hostprobe {
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitError = 1;
+constexpr int kExitUsage = 2;
+
+struct Options {
+  enum class Mode { kDefault, kPass, kTest, kConsole, kCapture, kHelp, kVersion } mode = Mode::kDefault;
+  int pass = 0;
+  std::string capture;
+  std::optional<std::string> replay;
+};
+
+struct UsageError {
+  std::string message;
+};
+
+Options Parse(const std::vector<std::string>& args) {
+  Options o;
+  auto set_mode = [&](Options::Mode mode, const std::string& name) {
+    if (o.mode != Options::Mode::kDefault && o.mode != mode) {
+      throw UsageError{name + " cannot be combined with another action"};
+    }
+    if (o.mode == mode) throw UsageError{name + " given twice"};
+    o.mode = mode;
+  };
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string arg = args[i];
+    std::optional<std::string> inline_value;
+    if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
+      inline_value = arg.substr(arg.find('=') + 1);
+      arg = arg.substr(0, arg.find('='));
+    }
+    auto value = [&]() -> std::string {
+      if (inline_value) return *inline_value;
+      if (i + 1 >= args.size()) throw UsageError{arg + " needs a value"};
+      return args[++i];
+    };
+    auto no_value = [&] {
+      if (inline_value) throw UsageError{arg + " takes no value"};
+    };
+    if (arg == "--pass") {
+      set_mode(Options::Mode::kPass, arg);
+      const std::string v = value();
+      if (v != "1" && v != "2") throw UsageError{"--pass takes 1 or 2, not \"" + v + "\""};
+      o.pass = v[0] - '0';
+    } else if (arg == "--test") {
+      no_value();
+      set_mode(Options::Mode::kTest, arg);
+    } else if (arg == "--console") {
+      no_value();
+      set_mode(Options::Mode::kConsole, arg);
+    } else if (arg == "--capture") {
+      set_mode(Options::Mode::kCapture, arg);
+      o.capture = value();
+      if (o.capture.empty()) throw UsageError{"--capture needs a file name"};
+    } else if (arg == "--replay") {
+      if (o.replay) throw UsageError{"--replay given twice"};
+      o.replay = value();
+      if (o.replay->empty()) throw UsageError{"--replay needs a file name"};
+    } else if (arg == "--help" || arg == "-h") {
+      no_value();
+      o.mode = Options::Mode::kHelp;
+      return o;
+    } else if (arg == "--version") {
+      no_value();
+      o.mode = Options::Mode::kVersion;
+      return o;
+    } else {
+      throw UsageError{"unknown argument \"" + args[i] + "\""};
+    }
+  }
+  return o;
+}
+
+Platform OpenPlatform(const Options& o) {
+  if (o.replay) return MakeSnapshotPlatform(ReadSnapshotFile(*o.replay));
+  return MakeLivePlatform();
+}
+
+int Capture(Platform& platform, const std::string& file, std::ostream& out, std::ostream& err) {
+  const std::string text = CaptureSnapshot(platform);
+  if (file == "-") {
+    out << text;
+    out.flush();
+    return kExitOk;
+  }
+  std::ofstream f(file, std::ios::binary | std::ios::trunc);
+  if (!(f << text) || !f.flush()) {
+    err << "hostprobe: error: cannot write the snapshot " << file << "\n";
+    return kExitError;
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+std::string UsageText() {
+  return "Usage: hostprobe [--replay FILE] [--pass 1|2 | --test | --console | --capture FILE]\n"
+         "\n"
+         "Machine diagnostics: network adapters, the interface table, drives and\n"
+         "virtual machine probes, appended as records to TEST_OUT.TXT in the\n"
+         "current directory.\n"
+         "\n"
+         "Without options the window opens (the interactive console where no\n"
+         "display is available).\n"
+         "\n"
+         "  --pass 1|2       run that start button's eight tests without a window,\n"
+         "                   print the progress lines and append nine records\n"
+         "  --test           print whether this is the reference VMware guest\n"
+         "  --console        the interactive console: 1 or Enter, 2, t, and k, q or\n"
+         "                   Esc to end\n"
+         "  --capture FILE   write a snapshot of this machine's platform data to\n"
+         "                   FILE (- for standard output)\n"
+         "  --replay FILE    use the snapshot FILE in place of the live machine\n"
+         "  --help           show this help\n"
+         "  --version        show the version\n"
+         "\n"
+         "Exit status: 0 success, 1 an error ended the run, 2 bad usage or an\n"
+         "unreadable or invalid snapshot.\n";
+}
+
+int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+           std::ostream& err, const CliHooks& hooks) {
+  Options o;
+  try {
+    o = Parse(args);
+  } catch (const UsageError& e) {
+    err << "hostprobe: " << e.message << "\nTry 'hostprobe --help' for more information.\n";
+    return kExitUsage;
+  }
+  if (o.mode == Options::Mode::kHelp) {
+    out << UsageText();
+    return kExitOk;
+  }
+  if (o.mode == Options::Mode::kVersion) {
+    out << "hostprobe " << HOSTPROBE_VERSION << "\n";
+    return kExitOk;
+  }
+  if (o.mode == Options::Mode::kDefault && hooks.open_window) {
+    if (auto code = hooks.open_window(o.replay)) return *code;
+  }
+  try {
+    Platform platform = OpenPlatform(o);
+    if (o.mode == Options::Mode::kCapture) return Capture(platform, o.capture, out, err);
+    ConsoleTextBox text_box(out);
+    Session session(platform, text_box);
+    switch (o.mode) {
+      case Options::Mode::kPass: session.Command1_Click(static_cast<int16_t>(o.pass - 1)); break;
+      case Options::Mode::kTest: session.Test_Click(); break;
+      default: {
+        const std::shared_ptr<void> key_mode = hooks.enter_key_mode ? hooks.enter_key_mode() : nullptr;
+        RunConsole(session, in, out, key_mode != nullptr);
+        break;
+      }
+    }
+    return kExitOk;
+  } catch (const SnapshotError& e) {
+    err << "hostprobe: " << e.what() << "\n";
+    return kExitUsage;
+  } catch (const Error& e) {
+    out.flush();
+    err << "hostprobe: error: " << e.what() << "\n";
+    return kExitError;
+  } catch (const std::bad_alloc&) {
+    out.flush();
+    err << "hostprobe: error: out of memory\n";
+    return kExitError;
+  }
+}
+
+}  // namespace hostprobe

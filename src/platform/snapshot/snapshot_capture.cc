@@ -1,0 +1,229 @@
+// Writing a snapshot of a platform: the inverse of snapshot_read.cc.
+#include <nlohmann/json.hpp>
+
+#include "platform/codepage.h"
+#include "platform/error.h"
+#include "platform/snapshot/snapshot.h"
+#include "vmdetect/probe_library.h"
+
+namespace hostprobe {
+namespace {
+
+using nlohmann::ordered_json;
+namespace rec = records;
+
+// Bytes as a JSON text of U+0000..U+00FF characters, trailing NULs dropped
+// (reading pads them back).
+std::string ByteText(const uint8_t* p, std::size_t width) {
+  while (width > 0 && p[width - 1] == 0) --width;
+  std::string out;
+  for (std::size_t i = 0; i < width; ++i) {
+    if (p[i] < 0x80) {
+      out += static_cast<char>(p[i]);
+    } else {
+      out += static_cast<char>(0xC0 | (p[i] >> 6));
+      out += static_cast<char>(0x80 | (p[i] & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::string HexAddress(const uint8_t* p) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string out;
+  for (std::size_t i = 0; i < rec::kPhysAddrWidth; ++i) {
+    if (i) out += '-';
+    out += digits[p[i] >> 4];
+    out += digits[p[i] & 15];
+  }
+  return out;
+}
+
+ordered_json AddressEntry(const uint8_t* e) {
+  ordered_json j;
+  j["next"] = rec::GetU32(e + rec::kAddrNext);
+  j["ip_address"] = ByteText(e + rec::kAddrIpAddress, rec::kAddrTextWidth);
+  j["ip_mask"] = ByteText(e + rec::kAddrIpMask, rec::kAddrTextWidth);
+  j["context"] = rec::GetU32(e + rec::kAddrContext);
+  return j;
+}
+
+ordered_json AdapterRecord(const uint8_t* r) {
+  ordered_json j;
+  j["combo_index"] = rec::GetU32(r + rec::kAdComboIndex);
+  j["adapter_name"] = ByteText(r + rec::kAdAdapterName, rec::kAdAdapterNameWidth);
+  j["description"] = ByteText(r + rec::kAdDescription, rec::kAdDescriptionWidth);
+  j["address_length"] = rec::GetU32(r + rec::kAdAddressLength);
+  j["address"] = HexAddress(r + rec::kAdAddress);
+  j["index"] = rec::GetU32(r + rec::kAdIndex);
+  j["type"] = rec::GetU32(r + rec::kAdType);
+  j["dhcp_enabled"] = rec::GetU32(r + rec::kAdDhcpEnabled);
+  j["current_ip_address"] = rec::GetU32(r + rec::kAdCurrentIpAddress);
+  j["ip_address_list"] = AddressEntry(r + rec::kAdIpAddressList);
+  j["gateway_list"] = AddressEntry(r + rec::kAdGatewayList);
+  j["dhcp_server"] = AddressEntry(r + rec::kAdDhcpServer);
+  j["have_wins"] = rec::GetU32(r + rec::kAdHaveWins);
+  j["primary_wins_server"] = AddressEntry(r + rec::kAdPrimaryWinsServer);
+  j["secondary_wins_server"] = AddressEntry(r + rec::kAdSecondaryWinsServer);
+  j["lease_obtained"] = rec::GetU32(r + rec::kAdLeaseObtained);
+  j["lease_expires"] = rec::GetU32(r + rec::kAdLeaseExpires);
+  return j;
+}
+
+ordered_json Adapters(AdapterApi& api) {
+  ordered_json j;
+  const uint32_t needed = api.NeededLength();
+  j["needed_length"] = needed;
+  ordered_json list = ordered_json::array();
+  if (needed != 0) {
+    std::vector<uint8_t> buffer(needed);
+    uint32_t location = 0;
+    const uint32_t status = api.Fill(buffer, &location);
+    j["fill_status"] = status;
+    // Follow the chain while each record lies wholly inside the buffer; a
+    // chain can visit at most as many records as the buffer holds.
+    uint32_t position = location;
+    for (std::size_t n = 0; status == 0 && position != 0 && n <= needed / rec::kAdapterSize; ++n) {
+      const uint64_t offset = static_cast<uint32_t>(position - location);
+      if (offset + rec::kAdapterSize > buffer.size()) break;
+      const uint8_t* r = buffer.data() + offset;
+      list.push_back(AdapterRecord(r));
+      position = rec::GetU32(r + rec::kAdNext);
+    }
+  }
+  j["records"] = std::move(list);
+  return j;
+}
+
+std::string WideName(const uint8_t* p) {
+  std::u16string wide;
+  for (std::size_t i = 0; i + 1 < rec::kRowNameWidth; i += 2) {
+    const char16_t c = static_cast<char16_t>(p[i] | (p[i + 1] << 8));
+    if (c == 0) break;
+    wide += c;
+  }
+  std::string out;
+  for (char16_t c : wide) out += (c < 0x80) ? static_cast<char>(c) : '?';
+  return out;
+}
+
+ordered_json InterfaceRow(const uint8_t* r) {
+  static const std::pair<const char*, std::size_t> numbers[] = {
+      {"index", rec::kRowIndex},
+      {"type", rec::kRowType},
+      {"mtu", rec::kRowMtu},
+      {"speed", rec::kRowSpeed},
+      {"phys_addr_len", rec::kRowPhysAddrLen},
+      {"admin_status", rec::kRowAdminStatus},
+      {"oper_status", rec::kRowOperStatus},
+      {"last_change", rec::kRowLastChange},
+      {"in_octets", rec::kRowInOctets},
+      {"in_ucast_pkts", rec::kRowInUcastPkts},
+      {"in_n_ucast_pkts", rec::kRowInNUcastPkts},
+      {"in_discards", rec::kRowInDiscards},
+      {"in_errors", rec::kRowInErrors},
+      {"in_unknown_protos", rec::kRowInUnknownProtos},
+      {"out_octets", rec::kRowOutOctets},
+      {"out_ucast_pkts", rec::kRowOutUcastPkts},
+      {"out_n_ucast_pkts", rec::kRowOutNUcastPkts},
+      {"out_discards", rec::kRowOutDiscards},
+      {"out_errors", rec::kRowOutErrors},
+      {"out_q_len", rec::kRowOutQLen},
+      {"descr_len", rec::kRowDescrLen},
+  };
+  ordered_json j;
+  j["name"] = WideName(r + rec::kRowName);
+  for (const auto& [key, offset] : numbers) j[key] = rec::GetU32(r + offset);
+  j["phys_addr"] = HexAddress(r + rec::kRowPhysAddr);
+  j["descr"] = ByteText(r + rec::kRowDescr, rec::kRowDescrWidth);
+  return j;
+}
+
+ordered_json Interfaces(InterfaceTableApi& api) {
+  ordered_json j;
+  const uint32_t needed = api.NeededLength();
+  j["needed_length"] = needed;
+  ordered_json rows = ordered_json::array();
+  if (needed != 0) {
+    std::vector<uint8_t> buffer(needed);
+    const uint32_t status = api.Fill(buffer);
+    j["fill_status"] = status;
+    if (status == 0 && buffer.size() >= rec::kTableRows) {
+      const uint32_t count = rec::GetU32(buffer.data());
+      j["num_entries"] = count;
+      for (uint64_t i = 0; i < count; ++i) {
+        const uint64_t at = rec::kTableRows + i * rec::kRowSize;
+        if (at + rec::kRowSize > buffer.size()) break;
+        rows.push_back(InterfaceRow(buffer.data() + at));
+      }
+    }
+  }
+  j["rows"] = std::move(rows);
+  return j;
+}
+
+ordered_json Drives(DriveSource& source) {
+  ordered_json list = ordered_json::array();
+  auto drives = source.Open();
+  for (Drive* d : drives->Drives()) {
+    ordered_json j;
+    j["letter"] = SystemToUtf8(d->DriveLetter());
+    std::string failed;
+    // A property whose read fails is recorded as the drive's failing read.
+    auto read = [&](const char* property, auto get) {
+      if (!failed.empty()) return;
+      try {
+        get();
+      } catch (const Error&) {
+        failed = property;
+      }
+    };
+    bool ready = false;
+    read("IsReady", [&] { ready = d->IsReady(); });
+    j["ready"] = ready;
+    if (ready) {
+      read("VolumeName", [&] { j["volume_name"] = SystemToUtf8(d->VolumeName()); });
+      read("DriveType", [&] { j["type"] = d->DriveType(); });
+      read("FileSystem", [&] { j["file_system"] = SystemToUtf8(d->FileSystem()); });
+      read("SerialNumber", [&] { j["serial_number"] = d->SerialNumber(); });
+      read("ShareName", [&] { j["share_name"] = SystemToUtf8(d->ShareName()); });
+      read("Path", [&] { j["root_path"] = SystemToUtf8(d->RootPath()); });
+      read("TotalSize", [&] { j["total_size"] = d->TotalSize(); });
+      read("FreeSpace", [&] { j["free_space"] = d->FreeSpace(); });
+    }
+    if (!failed.empty()) j["fail"] = failed;
+    list.push_back(std::move(j));
+  }
+  return list;
+}
+
+ordered_json Probes(ProbeLoader& loader) {
+  ProbeTable table;
+  try {
+    table = loader.Load();
+  } catch (const Error&) {
+    return nullptr;
+  }
+  ordered_json j;
+  for (int i = 0; i < kProbeCount; ++i) j[ProbeName(static_cast<Probe>(i))] = table[i]();
+  return j;
+}
+
+}  // namespace
+
+std::string CaptureSnapshot(Platform& platform) {
+  ordered_json j;
+  j["hostprobe_snapshot"] = 1;
+  const HostFacts facts = ReadHostFacts();
+  j["captured"] = {{"host", facts.host}, {"os", facts.os},
+                   {"time", SystemToUtf8(platform.clock->GeneralDate())}};
+  j["thousands_separator"] = SystemToUtf8(platform.clock->ThousandsSeparator());
+  j["adapters"] = Adapters(*platform.adapters);
+  j["interfaces"] = Interfaces(*platform.interfaces);
+  j["drives"] = Drives(*platform.drives);
+  j["probes"] = Probes(*platform.probes);
+  // Bytes that are not UTF-8 (a host name, say) are replaced, not fatal.
+  return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace hostprobe

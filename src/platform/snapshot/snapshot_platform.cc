@@ -1,0 +1,186 @@
+// The platform sources that serve a parsed snapshot.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/codepage.h"
+#include "platform/error.h"
+#include "platform/snapshot/snapshot.h"
+
+namespace hostprobe {
+namespace {
+
+namespace rec = records;
+
+class SnapshotAdapterApi : public AdapterApi {
+ public:
+  explicit SnapshotAdapterApi(SnapshotAdapters data) : data_(std::move(data)) {}
+  uint32_t NeededLength() override { return data_.needed_length; }
+
+  // The records lie one after another from buffer index 0, chained in order;
+  // whatever does not fit the buffer is cut off.
+  uint32_t Fill(std::span<uint8_t> buffer, uint32_t* location) override {
+    if (data_.fill_status != 0) return data_.fill_status;
+    *location = kSnapshotBufferLocation;
+    std::fill(buffer.begin(), buffer.end(), 0);
+    for (std::size_t i = 0; i < data_.records.size(); ++i) {
+      auto record = data_.records[i];
+      const bool last = i + 1 == data_.records.size();
+      rec::PutU32(record.data() + rec::kAdNext,
+                  last ? 0 : kSnapshotBufferLocation + static_cast<uint32_t>((i + 1) * rec::kAdapterSize));
+      const std::size_t at = i * rec::kAdapterSize;
+      if (at >= buffer.size()) break;
+      std::memcpy(buffer.data() + at, record.data(), std::min(record.size(), buffer.size() - at));
+    }
+    return 0;
+  }
+
+ private:
+  SnapshotAdapters data_;
+};
+
+class SnapshotInterfaceTableApi : public InterfaceTableApi {
+ public:
+  explicit SnapshotInterfaceTableApi(SnapshotInterfaces data) : data_(std::move(data)) {}
+  uint32_t NeededLength() override { return data_.needed_length; }
+
+  // The count, then the rows one after another; cut off at the buffer's end.
+  uint32_t Fill(std::span<uint8_t> buffer) override {
+    if (data_.fill_status != 0) return data_.fill_status;
+    std::vector<uint8_t> table(rec::kTableRows + data_.rows.size() * rec::kRowSize);
+    rec::PutU32(table.data(), data_.num_entries);
+    for (std::size_t i = 0; i < data_.rows.size(); ++i) {
+      std::memcpy(table.data() + rec::kTableRows + i * rec::kRowSize, data_.rows[i].data(), rec::kRowSize);
+    }
+    std::fill(buffer.begin(), buffer.end(), 0);
+    std::memcpy(buffer.data(), table.data(), std::min(table.size(), buffer.size()));
+    return 0;
+  }
+
+ private:
+  SnapshotInterfaces data_;
+};
+
+class SnapshotDriveObject : public Drive {
+ public:
+  explicit SnapshotDriveObject(const SnapshotDrive& d) : d_(d) {}
+  bool IsReady() override { return Read("IsReady", d_.ready); }
+  std::string DriveLetter() override { return Read("DriveLetter", Utf8ToSystem(d_.letter)); }
+  std::string VolumeName() override { return Read("VolumeName", Utf8ToSystem(d_.volume_name)); }
+  int32_t DriveType() override { return Read("DriveType", d_.type); }
+  std::string FileSystem() override { return Read("FileSystem", Utf8ToSystem(d_.file_system)); }
+  int32_t SerialNumber() override { return Read("SerialNumber", d_.serial_number); }
+  std::string ShareName() override { return Read("ShareName", Utf8ToSystem(d_.share_name)); }
+  std::string RootPath() override {
+    if (d_.fail == "RootFolder") Throw("RootFolder");
+    return Read("Path", Utf8ToSystem(d_.root_path));
+  }
+  int64_t TotalSize() override { return Read("TotalSize", d_.total_size); }
+  int64_t FreeSpace() override { return Read("FreeSpace", d_.free_space); }
+
+  const SnapshotDrive& data() const { return d_; }
+
+ private:
+  template <typename T>
+  T Read(const char* property, T value) const {
+    if (d_.fail == property) Throw(property);
+    return value;
+  }
+  [[noreturn]] void Throw(const char* property) const {
+    throw Error(ErrorKind::kPlatform, "drive " + d_.letter + ": reading " + property + " failed");
+  }
+
+  const SnapshotDrive& d_;
+};
+
+class SnapshotDriveList : public DriveList {
+ public:
+  explicit SnapshotDriveList(const std::vector<SnapshotDrive>& drives) {
+    for (const auto& d : drives) {
+      if (d.fail == "Drives") {
+        throw Error(ErrorKind::kPlatform, "drive " + d.letter + ": reading Drives failed");
+      }
+      drives_.push_back(std::make_unique<SnapshotDriveObject>(d));
+    }
+  }
+  std::vector<Drive*> Drives() override {
+    std::vector<Drive*> out;
+    for (auto& d : drives_) out.push_back(d.get());
+    return out;
+  }
+  int32_t Count() override {
+    for (auto& d : drives_) {
+      if (d->data().fail == "Count") {
+        throw Error(ErrorKind::kPlatform, "drive " + d->data().letter + ": reading Count failed");
+      }
+    }
+    return static_cast<int32_t>(drives_.size());
+  }
+
+ private:
+  std::vector<std::unique_ptr<SnapshotDriveObject>> drives_;
+};
+
+class SnapshotDriveSource : public DriveSource {
+ public:
+  explicit SnapshotDriveSource(std::vector<SnapshotDrive> drives) : drives_(std::move(drives)) {}
+  std::unique_ptr<DriveList> Open() override { return std::make_unique<SnapshotDriveList>(drives_); }
+
+ private:
+  std::vector<SnapshotDrive> drives_;
+};
+
+class SnapshotProbeLoader : public ProbeLoader {
+ public:
+  explicit SnapshotProbeLoader(SnapshotProbes probes) : probes_(probes) {}
+  ProbeTable Load() override {
+    if (!probes_.loadable) {
+      throw Error(ErrorKind::kProbeLibrary, "cannot load the probe library vmware.dll");
+    }
+    ProbeTable table;
+    for (int i = 0; i < kProbeCount; ++i) {
+      if (!probes_.results[i]) {
+        throw Error(ErrorKind::kProbeLibrary, std::string("the probe library vmware.dll has no routine ") +
+                                                  ProbeName(static_cast<Probe>(i)));
+      }
+      const int16_t value = *probes_.results[i];
+      table[i] = [value] { return value; };
+    }
+    return table;
+  }
+
+ private:
+  SnapshotProbes probes_;
+};
+
+// Fixed texts from the snapshot where it has them, the live clock otherwise.
+class SnapshotClock : public Clock {
+ public:
+  SnapshotClock(std::optional<std::string> timestamp, std::optional<std::string> separator,
+                std::unique_ptr<Clock> live)
+      : timestamp_(std::move(timestamp)), separator_(std::move(separator)), live_(std::move(live)) {}
+  std::string GeneralDate() override { return timestamp_ ? Utf8ToSystem(*timestamp_) : live_->GeneralDate(); }
+  std::string ThousandsSeparator() override {
+    return separator_ ? Utf8ToSystem(*separator_) : live_->ThousandsSeparator();
+  }
+
+ private:
+  std::optional<std::string> timestamp_;
+  std::optional<std::string> separator_;
+  std::unique_ptr<Clock> live_;
+};
+
+}  // namespace
+
+Platform MakeSnapshotPlatform(SnapshotData data) {
+  Platform p;
+  p.adapters = std::make_unique<SnapshotAdapterApi>(std::move(data.adapters));
+  p.interfaces = std::make_unique<SnapshotInterfaceTableApi>(std::move(data.interfaces));
+  p.drives = std::make_unique<SnapshotDriveSource>(std::move(data.drives));
+  p.probes = std::make_unique<SnapshotProbeLoader>(data.probes);
+  p.log = MakeLogFile();
+  p.clock = std::make_unique<SnapshotClock>(std::move(data.timestamp), std::move(data.thousands_separator),
+                                            MakeClock());
+  return p;
+}
+
+}  // namespace hostprobe

@@ -1,0 +1,458 @@
+// Reading and validating snapshot files. Every problem is reported with the
+// file name, the JSON path of the offending value and what is wrong with it.
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <set>
+#include <sstream>
+#include <system_error>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/snapshot/snapshot.h"
+
+namespace hostprobe {
+namespace {
+
+using nlohmann::json;
+namespace rec = records;
+
+constexpr int kMaxDepth = 32;
+
+class Reader {
+ public:
+  explicit Reader(std::string name) : name_(std::move(name)) {}
+
+  [[noreturn]] void Fail(const std::string& where, const std::string& what) const {
+    throw SnapshotError(name_ + ": " + (where.empty() ? std::string("top level") : where) + ": " +
+                        what);
+  }
+
+  static std::string Join(const std::string& base, const std::string& key) {
+    return base.empty() ? key : base + "." + key;
+  }
+  static std::string Index(const std::string& base, std::size_t i) {
+    return base + "[" + std::to_string(i) + "]";
+  }
+
+  static const char* TypeName(const json& v) {
+    if (v.is_number_float()) return "a fractional number";
+    if (v.is_number()) return "a number";
+    return v.type_name();
+  }
+
+  void ExpectObject(const json& v, const std::string& where, std::set<std::string> keys) const {
+    if (!v.is_object()) Fail(where, std::string("expected an object, found ") + TypeName(v));
+    for (const auto& item : v.items()) {
+      if (!keys.count(item.key())) Fail(Join(where, item.key()), "unknown key");
+    }
+  }
+
+  void ExpectArray(const json& v, const std::string& where) const {
+    if (!v.is_array()) Fail(where, std::string("expected an array, found ") + TypeName(v));
+  }
+
+  int64_t Integer(const json& v, const std::string& where, int64_t lo, int64_t hi) const {
+    if (!v.is_number_integer()) {
+      Fail(where, std::string("expected an integer, found ") + TypeName(v));
+    }
+    if (v.is_number_unsigned()) {
+      const auto u = v.get<uint64_t>();
+      if (u > static_cast<uint64_t>(hi)) Fail(where, OutOfRange(lo, hi));
+      return static_cast<int64_t>(u);
+    }
+    const auto s = v.get<int64_t>();
+    if (s < lo || s > hi) Fail(where, OutOfRange(lo, hi));
+    return s;
+  }
+
+  static std::string OutOfRange(int64_t lo, int64_t hi) {
+    return "number out of range (" + std::to_string(lo) + " to " + std::to_string(hi) + ")";
+  }
+
+  // A 4-byte field: -2^31 to 2^32 - 1, kept as its 32-bit pattern.
+  uint32_t Field32(const json& v, const std::string& where) const {
+    return static_cast<uint32_t>(Integer(v, where, -2147483648LL, 4294967295LL));
+  }
+
+  bool Boolean(const json& v, const std::string& where) const {
+    if (!v.is_boolean()) Fail(where, std::string("expected true or false, found ") + TypeName(v));
+    return v.get<bool>();
+  }
+
+  std::string Text(const json& v, const std::string& where) const {
+    if (!v.is_string()) Fail(where, std::string("expected a string, found ") + TypeName(v));
+    return v.get<std::string>();
+  }
+
+  // A fixed-width 8-bit field: every character U+0000 to U+00FF is one byte;
+  // shorter texts are padded with NULs.
+  void ByteText(const json& v, const std::string& where, uint8_t* out, std::size_t width) const {
+    const std::string s = Text(v, where);
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < s.size();) {
+      const auto b0 = static_cast<unsigned char>(s[i]);
+      uint32_t cp;
+      if (b0 < 0x80) {
+        cp = b0;
+        i += 1;
+      } else if ((b0 & 0xE0) == 0xC0 && i + 1 < s.size()) {
+        cp = ((b0 & 0x1Fu) << 6) | (static_cast<unsigned char>(s[i + 1]) & 0x3Fu);
+        i += 2;
+      } else {
+        cp = 0x100;  // three or four bytes: beyond U+00FF
+      }
+      if (cp > 0xFF) {
+        Fail(where, "character " + std::to_string(n + 1) +
+                        " is beyond U+00FF; a text field holds one byte per character");
+      }
+      if (n == width) {
+        Fail(where, "text longer than the field's " + std::to_string(width) + " bytes");
+      }
+      out[n++] = static_cast<uint8_t>(cp);
+    }
+    std::fill(out + n, out + width, 0);
+  }
+
+  // Up to 8 bytes as two hex digits each joined by "-"; missing bytes are 0.
+  void HardwareAddress(const json& v, const std::string& where, uint8_t* out) const {
+    const std::string s = Text(v, where);
+    std::fill(out, out + rec::kPhysAddrWidth, 0);
+    if (s.empty()) return;
+    std::size_t n = 0;
+    for (std::size_t i = 0;; i += 3) {
+      auto hex = [&](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        return -1;
+      };
+      if (n == rec::kPhysAddrWidth) Fail(where, "more than 8 address bytes");
+      if (i + 2 > s.size() || hex(s[i]) < 0 || hex(s[i + 1]) < 0) {
+        Fail(where, "expected two hex digits per byte, joined by \"-\"");
+      }
+      out[n++] = static_cast<uint8_t>(hex(s[i]) * 16 + hex(s[i + 1]));
+      if (i + 2 == s.size()) break;
+      if (s[i + 2] != '-') Fail(where, "expected two hex digits per byte, joined by \"-\"");
+    }
+  }
+
+  void AddressEntry(const json& v, const std::string& where, uint8_t* entry) const {
+    ExpectObject(v, where, {"next", "ip_address", "ip_mask", "context"});
+    std::fill(entry, entry + rec::kAddrSize, 0);
+    if (v.contains("next")) rec::PutU32(entry + rec::kAddrNext, Field32(v["next"], Join(where, "next")));
+    if (v.contains("ip_address")) {
+      ByteText(v["ip_address"], Join(where, "ip_address"), entry + rec::kAddrIpAddress,
+               rec::kAddrTextWidth);
+    }
+    if (v.contains("ip_mask")) {
+      ByteText(v["ip_mask"], Join(where, "ip_mask"), entry + rec::kAddrIpMask, rec::kAddrTextWidth);
+    }
+    if (v.contains("context")) {
+      rec::PutU32(entry + rec::kAddrContext, Field32(v["context"], Join(where, "context")));
+    }
+  }
+
+  void AdapterRecord(const json& v, const std::string& where, uint8_t* r) const {
+    static const std::map<std::string, std::size_t> numbers = {
+        {"combo_index", rec::kAdComboIndex},     {"address_length", rec::kAdAddressLength},
+        {"index", rec::kAdIndex},                {"type", rec::kAdType},
+        {"dhcp_enabled", rec::kAdDhcpEnabled},   {"current_ip_address", rec::kAdCurrentIpAddress},
+        {"have_wins", rec::kAdHaveWins},         {"lease_obtained", rec::kAdLeaseObtained},
+        {"lease_expires", rec::kAdLeaseExpires},
+    };
+    static const std::map<std::string, std::size_t> entries = {
+        {"ip_address_list", rec::kAdIpAddressList},
+        {"gateway_list", rec::kAdGatewayList},
+        {"dhcp_server", rec::kAdDhcpServer},
+        {"primary_wins_server", rec::kAdPrimaryWinsServer},
+        {"secondary_wins_server", rec::kAdSecondaryWinsServer},
+    };
+    std::set<std::string> keys = {"adapter_name", "description", "address"};
+    for (const auto& [k, off] : numbers) keys.insert(k);
+    for (const auto& [k, off] : entries) keys.insert(k);
+    ExpectObject(v, where, keys);
+    std::fill(r, r + rec::kAdapterSize, 0);
+    for (const auto& [k, off] : numbers) {
+      if (v.contains(k)) rec::PutU32(r + off, Field32(v[k], Join(where, k)));
+    }
+    for (const auto& [k, off] : entries) {
+      if (v.contains(k)) AddressEntry(v[k], Join(where, k), r + off);
+    }
+    if (v.contains("adapter_name")) {
+      ByteText(v["adapter_name"], Join(where, "adapter_name"), r + rec::kAdAdapterName,
+               rec::kAdAdapterNameWidth);
+    }
+    if (v.contains("description")) {
+      ByteText(v["description"], Join(where, "description"), r + rec::kAdDescription,
+               rec::kAdDescriptionWidth);
+    }
+    if (v.contains("address")) {
+      HardwareAddress(v["address"], Join(where, "address"), r + rec::kAdAddress);
+    }
+  }
+
+  SnapshotAdapters Adapters(const json& v, const std::string& where) const {
+    ExpectObject(v, where, {"needed_length", "fill_status", "records"});
+    SnapshotAdapters a;
+    if (v.contains("records")) {
+      const json& list = v["records"];
+      const std::string at = Join(where, "records");
+      ExpectArray(list, at);
+      a.records.resize(list.size());
+      for (std::size_t i = 0; i < list.size(); ++i) {
+        AdapterRecord(list[i], Index(at, i), a.records[i].data());
+      }
+    }
+    const uint64_t fallback = uint64_t{rec::kAdapterSize} * a.records.size();
+    if (v.contains("needed_length")) {
+      a.needed_length = static_cast<uint32_t>(
+          Integer(v["needed_length"], Join(where, "needed_length"), 0, 4294967295LL));
+    } else if (fallback > std::numeric_limits<uint32_t>::max()) {
+      Fail(Join(where, "records"), "too many records for a 32-bit length");
+    } else {
+      a.needed_length = static_cast<uint32_t>(fallback);
+    }
+    if (v.contains("fill_status")) a.fill_status = Field32(v["fill_status"], Join(where, "fill_status"));
+    return a;
+  }
+
+  void InterfaceRow(const json& v, const std::string& where, uint8_t* r) const {
+    static const std::map<std::string, std::size_t> numbers = {
+        {"index", rec::kRowIndex},
+        {"type", rec::kRowType},
+        {"mtu", rec::kRowMtu},
+        {"speed", rec::kRowSpeed},
+        {"phys_addr_len", rec::kRowPhysAddrLen},
+        {"admin_status", rec::kRowAdminStatus},
+        {"oper_status", rec::kRowOperStatus},
+        {"last_change", rec::kRowLastChange},
+        {"in_octets", rec::kRowInOctets},
+        {"in_ucast_pkts", rec::kRowInUcastPkts},
+        {"in_n_ucast_pkts", rec::kRowInNUcastPkts},
+        {"in_discards", rec::kRowInDiscards},
+        {"in_errors", rec::kRowInErrors},
+        {"in_unknown_protos", rec::kRowInUnknownProtos},
+        {"out_octets", rec::kRowOutOctets},
+        {"out_ucast_pkts", rec::kRowOutUcastPkts},
+        {"out_n_ucast_pkts", rec::kRowOutNUcastPkts},
+        {"out_discards", rec::kRowOutDiscards},
+        {"out_errors", rec::kRowOutErrors},
+        {"out_q_len", rec::kRowOutQLen},
+        {"descr_len", rec::kRowDescrLen},
+    };
+    std::set<std::string> keys = {"name", "phys_addr", "descr"};
+    for (const auto& [k, off] : numbers) keys.insert(k);
+    ExpectObject(v, where, keys);
+    std::fill(r, r + rec::kRowSize, 0);
+    for (const auto& [k, off] : numbers) {
+      if (v.contains(k)) rec::PutU32(r + off, Field32(v[k], Join(where, k)));
+    }
+    if (v.contains("name")) {
+      // The wide name is never shown: stored as UTF-16LE, cut to 255 units.
+      const std::string s = Text(v["name"], Join(where, "name"));
+      std::size_t n = 0;
+      for (std::size_t i = 0; i < s.size() && n < 255; ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if ((c & 0xC0) == 0x80) continue;  // keep one unit per UTF-8 lead byte
+        r[rec::kRowName + 2 * n] = c < 0x80 ? c : '?';
+        ++n;
+      }
+    }
+    if (v.contains("phys_addr")) {
+      HardwareAddress(v["phys_addr"], Join(where, "phys_addr"), r + rec::kRowPhysAddr);
+    }
+    std::size_t descr_bytes = 0;
+    if (v.contains("descr")) {
+      ByteText(v["descr"], Join(where, "descr"), r + rec::kRowDescr, rec::kRowDescrWidth);
+      descr_bytes = TextBytes(v["descr"].get<std::string>());
+    }
+    if (!v.contains("descr_len")) {
+      rec::PutU32(r + rec::kRowDescrLen, static_cast<uint32_t>(descr_bytes + 1));
+    }
+  }
+
+  // The number of bytes a validated 8-bit text stands for.
+  static std::size_t TextBytes(const std::string& utf8) {
+    std::size_t n = 0;
+    for (char c : utf8) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return n;
+  }
+
+  SnapshotInterfaces Interfaces(const json& v, const std::string& where) const {
+    ExpectObject(v, where, {"needed_length", "fill_status", "num_entries", "rows"});
+    SnapshotInterfaces t;
+    if (v.contains("rows")) {
+      const json& list = v["rows"];
+      const std::string at = Join(where, "rows");
+      ExpectArray(list, at);
+      t.rows.resize(list.size());
+      for (std::size_t i = 0; i < list.size(); ++i) InterfaceRow(list[i], Index(at, i), t.rows[i].data());
+    }
+    const uint64_t fallback = rec::kTableRows + uint64_t{rec::kRowSize} * t.rows.size();
+    if (v.contains("needed_length")) {
+      t.needed_length = static_cast<uint32_t>(
+          Integer(v["needed_length"], Join(where, "needed_length"), 0, 4294967295LL));
+    } else if (fallback > std::numeric_limits<uint32_t>::max()) {
+      Fail(Join(where, "rows"), "too many rows for a 32-bit length");
+    } else {
+      t.needed_length = static_cast<uint32_t>(fallback);
+    }
+    t.num_entries = v.contains("num_entries")
+                        ? Field32(v["num_entries"], Join(where, "num_entries"))
+                        : static_cast<uint32_t>(t.rows.size());
+    if (v.contains("fill_status")) t.fill_status = Field32(v["fill_status"], Join(where, "fill_status"));
+    return t;
+  }
+
+  SnapshotDrive OneDrive(const json& v, const std::string& where) const {
+    ExpectObject(v, where,
+                 {"letter", "ready", "volume_name", "type", "file_system", "serial_number",
+                  "share_name", "root_path", "total_size", "free_space", "fail"});
+    SnapshotDrive d;
+    if (!v.contains("letter")) Fail(where, "missing key \"letter\"");
+    if (!v.contains("ready")) Fail(where, "missing key \"ready\"");
+    d.letter = Text(v["letter"], Join(where, "letter"));
+    d.ready = Boolean(v["ready"], Join(where, "ready"));
+    auto text = [&](const char* key, std::string& out) {
+      if (v.contains(key)) out = Text(v[key], Join(where, key));
+    };
+    text("volume_name", d.volume_name);
+    text("file_system", d.file_system);
+    text("share_name", d.share_name);
+    text("root_path", d.root_path);
+    constexpr int64_t kMin32 = std::numeric_limits<int32_t>::min();
+    constexpr int64_t kMax32 = std::numeric_limits<int32_t>::max();
+    if (v.contains("type")) d.type = static_cast<int32_t>(Integer(v["type"], Join(where, "type"), kMin32, kMax32));
+    if (v.contains("serial_number")) {
+      d.serial_number = static_cast<int32_t>(Field32(v["serial_number"], Join(where, "serial_number")));
+    }
+    constexpr int64_t kMaxSize = std::numeric_limits<int64_t>::max();
+    if (v.contains("total_size")) d.total_size = Integer(v["total_size"], Join(where, "total_size"), 0, kMaxSize);
+    if (v.contains("free_space")) d.free_space = Integer(v["free_space"], Join(where, "free_space"), 0, kMaxSize);
+    if (v.contains("fail")) {
+      static const std::set<std::string> properties = {
+          "IsReady",      "DriveLetter", "VolumeName", "DriveType",  "FileSystem", "SerialNumber",
+          "ShareName",    "RootFolder",  "Path",       "TotalSize",  "FreeSpace",  "Drives",
+          "Count"};
+      d.fail = Text(v["fail"], Join(where, "fail"));
+      if (!properties.count(d.fail)) Fail(Join(where, "fail"), "unknown drive property \"" + d.fail + "\"");
+    }
+    return d;
+  }
+
+  SnapshotProbes Probes(const json& v, const std::string& where) const {
+    SnapshotProbes p;
+    if (v.is_null()) {
+      p.loadable = false;
+      return p;
+    }
+    std::set<std::string> keys;
+    for (int i = 0; i < kProbeCount; ++i) keys.insert(ProbeName(static_cast<Probe>(i)));
+    ExpectObject(v, where, keys);
+    for (int i = 0; i < kProbeCount; ++i) {
+      const char* name = ProbeName(static_cast<Probe>(i));
+      if (v.contains(name)) {
+        p.results[i] = static_cast<int16_t>(Integer(v[name], Join(where, name), -32768, 32767));
+      }
+    }
+    return p;
+  }
+
+  SnapshotData Top(const json& v) const {
+    ExpectObject(v, "",
+                 {"hostprobe_snapshot", "timestamp", "thousands_separator", "adapters", "interfaces",
+                  "drives", "probes", "captured"});
+    SnapshotData d;
+    if (v.contains("hostprobe_snapshot") && Integer(v["hostprobe_snapshot"], "hostprobe_snapshot", 0, 1000) != 1) {
+      Fail("hostprobe_snapshot", "unsupported snapshot version (this build reads version 1)");
+    }
+    if (v.contains("timestamp")) d.timestamp = Text(v["timestamp"], "timestamp");
+    if (v.contains("thousands_separator")) {
+      d.thousands_separator = Text(v["thousands_separator"], "thousands_separator");
+    }
+    if (v.contains("adapters")) d.adapters = Adapters(v["adapters"], "adapters");
+    if (v.contains("interfaces")) d.interfaces = Interfaces(v["interfaces"], "interfaces");
+    if (v.contains("drives")) {
+      ExpectArray(v["drives"], "drives");
+      for (std::size_t i = 0; i < v["drives"].size(); ++i) {
+        d.drives.push_back(OneDrive(v["drives"][i], Index("drives", i)));
+      }
+    }
+    if (v.contains("probes")) {
+      d.probes = Probes(v["probes"], "probes");
+    } else {
+      d.probes.results.fill(int16_t{0});  // no section: a library that finds nothing
+    }
+    return d;
+  }
+
+ private:
+  std::string name_;
+};
+
+// Line and column of byte offset `pos` in `text`, both from 1.
+std::string LineColumn(std::string_view text, std::size_t pos) {
+  std::size_t line = 1, column = 1;
+  for (std::size_t i = 0; i < pos && i < text.size(); ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      column = 1;
+    } else {
+      ++column;
+    }
+  }
+  return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+}  // namespace
+
+SnapshotData ParseSnapshot(std::string_view text, const std::string& name) {
+  Reader reader(name);
+  json document;
+  try {
+    // Depth is bounded while parsing, so no nesting can exhaust the stack.
+    json::parser_callback_t limit = [&](int depth, json::parse_event_t, json&) {
+      if (depth > kMaxDepth) {
+        throw SnapshotError(name + ": nesting deeper than " + std::to_string(kMaxDepth) + " levels");
+      }
+      return true;
+    };
+    document = json::parse(text.begin(), text.end(), limit);
+  } catch (const json::parse_error& e) {
+    // e.what() reads "[json.exception.parse_error.N] parse error at line L, column C: why".
+    const std::string what = e.what();
+    const auto why = what.find(": ", what.find("column"));
+    throw SnapshotError(name + ": " + LineColumn(text, e.byte == 0 ? 0 : e.byte - 1) +
+                        ": not valid JSON" + (why == std::string::npos ? "" : what.substr(why)));
+  }
+  return reader.Top(document);
+}
+
+SnapshotData ReadSnapshotFile(const std::string& path) {
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (ec || !std::filesystem::exists(status)) {
+    throw SnapshotError(path + ": cannot read the snapshot: no such file");
+  }
+  if (std::filesystem::is_directory(status)) {
+    throw SnapshotError(path + ": cannot read the snapshot: it is a directory");
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw SnapshotError(path + ": cannot read the snapshot: permission denied or unreadable");
+  std::string text;
+  char chunk[65536];
+  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+    text.append(chunk, static_cast<std::size_t>(in.gcount()));
+    if (text.size() > kMaxSnapshotBytes) {
+      throw SnapshotError(path + ": snapshot larger than the limit of " +
+                          std::to_string(kMaxSnapshotBytes >> 20) + " MiB");
+    }
+  }
+  if (in.bad()) throw SnapshotError(path + ": cannot read the snapshot: read error");
+  return ParseSnapshot(text, path);
+}
+
+}  // namespace hostprobe

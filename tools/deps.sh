@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs, with apt, the Debian packages hostprobe needs that are missing.
+# Usage: tools/deps.sh [build|all]   (build: the Linux build only; all: every
+# target and test, the default)
+set -euo pipefail
+want=(g++ cmake ninja-build pkg-config googletest libgtest-dev nlohmann-json3-dev qt6-base-dev)
+if [ "${1:-all}" = all ]; then
+  want+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 xvfb xauth
+         clang libclang-rt-14-dev libbenchmark-dev hyperfine time tmux iproute2 procps
+         file dpkg-dev x11-apps imagemagick)
+fi
+missing=()
+for p in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "tools/deps.sh: installing ${missing[*]}"
+  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  $SUDO apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
