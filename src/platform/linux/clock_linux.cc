@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/linux/clock_linux.h"
 #include "platform/platform.h"
 
 namespace hostprobe {
@@ -14,8 +15,8 @@ namespace {
 // process's global locale stays "C".
 class LinuxClock : public Clock {
  public:
-  LinuxClock() {
-    locale_ = newlocale(LC_TIME_MASK | LC_NUMERIC_MASK, "", static_cast<locale_t>(0));
+  explicit LinuxClock(const char* locale_name = "") {
+    locale_ = newlocale(LC_TIME_MASK | LC_NUMERIC_MASK, locale_name, static_cast<locale_t>(0));
     if (locale_ == static_cast<locale_t>(0)) {
       locale_ = newlocale(LC_TIME_MASK | LC_NUMERIC_MASK, "C", static_cast<locale_t>(0));
     }
@@ -30,6 +31,10 @@ class LinuxClock : public Clock {
     const time_t now = time(nullptr);
     struct tm local {};
     localtime_r(&now, &local);
+    return GeneralDate(local);
+  }
+
+  std::string GeneralDate(const struct tm& local) {
     std::string text = Format(nl_langinfo_l(D_FMT, locale_), local);
     if (local.tm_hour != 0 || local.tm_min != 0 || local.tm_sec != 0) {
       text += ' ';
@@ -54,6 +59,10 @@ class LinuxClock : public Clock {
 };
 
 }  // namespace
+
+std::string GeneralDateText(const std::tm& local, const char* locale_name) {
+  return LinuxClock(locale_name).GeneralDate(local);
+}
 
 std::unique_ptr<Clock> MakeClock() { return std::make_unique<LinuxClock>(); }
 

@@ -1,0 +1,132 @@
+#include "app/cli.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "test_util.h"
+
+namespace hostprobe {
+namespace {
+
+using testing::Fixture;
+using testing::ReadFile;
+using testing::Record;
+using testing::RunCliCapture;
+using testing::ScratchDir;
+
+constexpr const char* kStamp = "6.12.2026 1:11:54";
+
+std::string Progress(int pass) {
+  std::string text = "SOUBOR TESTŮ: " + std::to_string(pass) + "\n";
+  for (int n = 1; n <= 8; ++n) {
+    text += "Start testu č." + std::to_string(n) + "\nKonec testu č." + std::to_string(n) + "\n";
+  }
+  return text;
+}
+
+// Records 1 to 3 of a snapshot without adapters, interfaces or drives.
+std::string EmptyMachineRecords() {
+  return Record(kStamp, "1.\tStart Adapter Info ... \r\nBuffer=0 Exit from Adapter info.") +
+         Record(kStamp, "2.\t") +
+         Record(kStamp, "3.\t\r\nSYSTEM INFORMATION\r\n\r\nNumber of Drives - 0\r\n     0 - Unknown Drives\r\n"
+                        "     0 - Removable Drives\r\n     0 - Fixed Drives\r\n     0 - NetWork Drives\r\n"
+                        "     0 - CD-ROM Drives\r\n     0 - RAM-Disk Drives\r\nTotal Bytes - K\r\n"
+                        "Used Bytes - K\r\nFree Bytes - K\r\n");
+}
+
+TEST(CliTest, PassesPrintProgressAndAppendNineRecords) {
+  ScratchDir dir;
+  const std::string run =
+      EmptyMachineRecords() + Record(kStamp, "4.\tFalse") + Record(kStamp, "5.\tTrue") +
+      Record(kStamp, "6.\tTrue") + Record(kStamp, "7.\tFalse") +
+      Record(kStamp, "8.\tb) VMWare version 6 detected.\r\nd) Fully emulated virtual machine detected.\r\n") +
+      Record(kStamp, std::string(90, '#'));
+  for (int pass : {1, 2}) {
+    const auto r = RunCliCapture({"--replay", Fixture("probes_vmware.json"), "--pass", std::to_string(pass)});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, Progress(pass));
+    EXPECT_EQ(r.err, "");
+  }
+  EXPECT_EQ(ReadFile("TEST_OUT.TXT"), run + run);
+}
+
+TEST(CliTest, MissingProbeLibraryOrRoutineEndsTheRunAtTestFour) {
+  const struct {
+    const char* fixture;
+    const char* message;
+  } cases[] = {
+      {"probes_no_library.json", "hostprobe: error: probe library error: cannot load the probe library vmware.dll\n"},
+      {"probes_missing_routine.json",
+       "hostprobe: error: probe library error: the probe library vmware.dll has no routine ldtCheck\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fixture);
+    ScratchDir dir;
+    const auto r = RunCliCapture({"--replay", Fixture(c.fixture), "--pass", "1"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, c.message);
+    EXPECT_EQ(r.out, "SOUBOR TESTŮ: 1\nStart testu č.1\nKonec testu č.1\nStart testu č.2\nKonec testu č.2\n"
+                     "Start testu č.3\nKonec testu č.3\nStart testu č.4\n");
+    EXPECT_EQ(ReadFile("TEST_OUT.TXT"), EmptyMachineRecords());
+  }
+}
+
+TEST(CliTest, MissingProbeLibraryFailsTheTestButton) {
+  ScratchDir dir;
+  const auto r = RunCliCapture({"--replay", Fixture("probes_no_library.json"), "--test"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "hostprobe: error: probe library error: cannot load the probe library vmware.dll\n");
+}
+
+TEST(CliTest, LogThatCannotBeOpenedEndsTheRun) {
+  ScratchDir dir;
+  std::filesystem::create_directory("TEST_OUT.TXT");
+  const auto r = RunCliCapture({"--replay", Fixture("probes_vmware.json"), "--pass", "1"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err.rfind("hostprobe: error: file error: cannot open TEST_OUT.TXT: ", 0), 0u) << r.err;
+  EXPECT_EQ(r.out, "SOUBOR TESTŮ: 1\nStart testu č.1\n");
+}
+
+TEST(CliTest, UsageErrorsExitTwo) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"--pass"},          {"--pass", "3"},        {"--pass", "1", "--test"}, {"--bogus"},
+      {"--test", "--test"}, {"--replay"},           {"--capture"},             {"--test=1"},
+      {"extra"},           {"--replay", "a", "--replay", "b"},
+  };
+  for (const auto& args : cases) {
+    SCOPED_TRACE(args[0] + (args.size() > 1 ? " " + args[1] : ""));
+    const auto r = RunCliCapture(args);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("Try 'hostprobe --help'"), std::string::npos) << r.err;
+  }
+}
+
+TEST(CliTest, HelpAndVersion) {
+  auto help = RunCliCapture({"--help"});
+  EXPECT_EQ(help.code, 0);
+  EXPECT_EQ(help.out, UsageText());
+  auto version = RunCliCapture({"--version"});
+  EXPECT_EQ(version.code, 0);
+  EXPECT_EQ(version.out.rfind("hostprobe ", 0), 0u);
+}
+
+TEST(CliTest, ConsoleReadsLinesUntilKonecOrEndOfInput) {
+  ScratchDir dir;
+  const std::string menu =
+      "hostprobe: 1 or Enter = START TESTU 1/2, 2 = START TESTU 2/2, t = TEST, k, q or Esc = Konec\n";
+  // An empty line is Enter (the first start button); "k" ends before "2".
+  auto r = RunCliCapture({"--replay", Fixture("probes_vmware.json"), "--console"}, "\nt\nx\nk\n2\n");
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, menu + Progress(1) + "Test Vmware : False\n");
+  const std::string one_run = ReadFile("TEST_OUT.TXT");
+  // End of input ends like Konec.
+  r = RunCliCapture({"--replay", Fixture("probes_vmware.json"), "--console"}, "2");
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, menu + Progress(2));
+  EXPECT_EQ(ReadFile("TEST_OUT.TXT"), one_run + one_run);
+}
+
+}  // namespace
+}  // namespace hostprobe
