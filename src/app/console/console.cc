@@ -55,6 +55,12 @@ void RunConsole(Session& session, std::istream& in, std::ostream& out, bool term
     char key;
     if (terminal) {
       if (!in.get(key)) break;
+      // A cursor or function key arrives as Esc and more bytes in one read:
+      // drop the sequence instead of taking its Esc for Konec.
+      if (key == '\x1b' && in.rdbuf()->in_avail() > 0) {
+        while (in.rdbuf()->in_avail() > 0) in.get();
+        continue;
+      }
     } else {
       std::string line;
       if (!std::getline(in, line)) break;
