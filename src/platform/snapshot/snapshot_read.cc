@@ -77,6 +77,12 @@ class Reader {
     return static_cast<uint32_t>(Integer(v, where, -2147483648LL, 4294967295LL));
   }
 
+  // A platform's needed length; replay takes buffers of up to 64 MiB, more
+  // than any adapter list or interface table the reports can walk.
+  uint32_t NeededLength(const json& v, const std::string& where) const {
+    return static_cast<uint32_t>(Integer(v, where, 0, kMaxSnapshotBytes));
+  }
+
   bool Boolean(const json& v, const std::string& where) const {
     if (!v.is_boolean()) Fail(where, std::string("expected true or false, found ") + TypeName(v));
     return v.get<bool>();
@@ -208,8 +214,7 @@ class Reader {
     }
     const uint64_t fallback = uint64_t{rec::kAdapterSize} * a.records.size();
     if (v.contains("needed_length")) {
-      a.needed_length = static_cast<uint32_t>(
-          Integer(v["needed_length"], Join(where, "needed_length"), 0, 4294967295LL));
+      a.needed_length = NeededLength(v["needed_length"], Join(where, "needed_length"));
     } else if (fallback > std::numeric_limits<uint32_t>::max()) {
       Fail(Join(where, "records"), "too many records for a 32-bit length");
     } else {
@@ -293,8 +298,7 @@ class Reader {
     }
     const uint64_t fallback = rec::kTableRows + uint64_t{rec::kRowSize} * t.rows.size();
     if (v.contains("needed_length")) {
-      t.needed_length = static_cast<uint32_t>(
-          Integer(v["needed_length"], Join(where, "needed_length"), 0, 4294967295LL));
+      t.needed_length = NeededLength(v["needed_length"], Join(where, "needed_length"));
     } else if (fallback > std::numeric_limits<uint32_t>::max()) {
       Fail(Join(where, "rows"), "too many rows for a 32-bit length");
     } else {
