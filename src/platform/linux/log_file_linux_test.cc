@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <vector>
 
 #include "app/log_writer.h"
 #include "platform/error.h"
@@ -69,6 +71,44 @@ TEST(LogFileTest, ReadOnlyDirectory) {
   } catch (const Error& e) {
     EXPECT_STREQ(e.what(), "file error: cannot open TEST_OUT.TXT: Permission denied");
   }
+}
+
+// Two processes appending passes to one log at the same time leave whole
+// records: every record is written by one write call on an O_APPEND file.
+TEST(LogFileTest, ConcurrentPassesNeverInterleaveRecords) {
+  ScratchDir dir;
+  // One pass alone gives the nine records every later pass repeats.
+  const std::string pass = std::string(HOSTPROBE_EXE) + " --replay " +
+                           testing::Fixture("probes_vmware.json") + " --pass 1 >/dev/null";
+  ASSERT_EQ(std::system(pass.c_str()), 0);
+  const std::string one = ReadFile("TEST_OUT.TXT");
+  std::vector<std::string> records;
+  for (std::size_t at = 0; at < one.size();) {
+    // Records end in quote CR LF at the end of a line that a quote began.
+    std::size_t end = one.find("\"\r\n\"", at);
+    end = end == std::string::npos ? one.size() : end + 3;
+    records.push_back(one.substr(at, end - at));
+    at = end;
+  }
+  ASSERT_EQ(records.size(), 9u);
+  std::filesystem::remove("TEST_OUT.TXT");
+
+  const std::string loop = "for i in $(seq 50); do " + pass + " || exit 1; done";
+  ASSERT_EQ(std::system(("(" + loop + ") & (" + loop + ") & wait %1 && wait %2").c_str()), 0);
+
+  const std::string log = ReadFile("TEST_OUT.TXT");
+  std::vector<int> seen(records.size());
+  std::size_t whole = 0;
+  for (std::size_t at = 0; at < log.size();) {
+    std::size_t k = 0;
+    while (k < records.size() && log.compare(at, records[k].size(), records[k]) != 0) ++k;
+    ASSERT_LT(k, records.size()) << "no whole record at byte " << at;
+    ++seen[k];
+    ++whole;
+    at += records[k].size();
+  }
+  EXPECT_EQ(whole, 900u);
+  for (int count : seen) EXPECT_EQ(count, 100);
 }
 
 }  // namespace
