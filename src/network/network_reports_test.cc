@@ -17,6 +17,10 @@ namespace {
 
 namespace rec = records;
 using testing::Fixture;
+using testing::ReadFile;
+using testing::Record;
+using testing::RunCliCapture;
+using testing::ScratchDir;
 
 std::string Nul(std::size_t n) { return std::string(n, '\0'); }
 
@@ -263,6 +267,26 @@ TEST(InterfacesReportTest, ErrorsEndTheReport) {
     Platform p = FromJson(json);
     EXPECT_EQ(KindOf([&] { GetInterfacesReport(*p.interfaces); }), kind);
   }
+}
+
+// A whole pass over the worked examples: tests 1 and 2 carry the reports.
+TEST(NetworkReportsCliTest, PassLogsBothReports) {
+  ScratchDir dir;
+  const auto r = RunCliCapture({"--replay", Fixture("adapters_example.json"), "--pass", "1"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  const std::string stamp = "6.12.2026 1:11:54";
+  const std::string log =
+      Record(stamp, "1.\t1 Adapter(s):\r\n[0] " + ExampleLine()) +
+      Record(stamp, "2.\t2 Interface(s):\r\n[1] Loopback Interface\t24\t1\t10000000\t00-00-00-00-00-00"
+                    "\r\n[2] Example Ethernet Adapter\t6\t1\t100000000\t02-00-5E-10-00-01") +
+      Record(stamp, "3.\t\r\nSYSTEM INFORMATION\r\n\r\nNumber of Drives - 0\r\n     0 - Unknown Drives\r\n"
+                    "     0 - Removable Drives\r\n     0 - Fixed Drives\r\n     0 - NetWork Drives\r\n"
+                    "     0 - CD-ROM Drives\r\n     0 - RAM-Disk Drives\r\nTotal Bytes - K\r\n"
+                    "Used Bytes - K\r\nFree Bytes - K\r\n") +
+      Record(stamp, "4.\tFalse") + Record(stamp, "5.\tFalse") + Record(stamp, "6.\tFalse") +
+      Record(stamp, "7.\tFalse") + Record(stamp, "8.\ta) Native machine detected.\r\n") +
+      Record(stamp, std::string(90, '#'));
+  EXPECT_EQ(ReadFile("TEST_OUT.TXT"), log);
 }
 
 }  // namespace
