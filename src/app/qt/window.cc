@@ -1,0 +1,171 @@
+#include "app/qt/window.h"
+
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QString>
+#include <cmath>
+#include <iostream>
+#include <new>
+
+#include "platform/error.h"
+#include "platform/snapshot/snapshot.h"
+
+namespace hostprobe {
+namespace {
+
+// The client area and the controls in twips: left, top, width, height.
+struct TwipRect {
+  int left, top, width, height;
+};
+constexpr int kClientWidth = 6855;
+constexpr int kClientHeight = 4635;
+constexpr TwipRect kTxt{0, 0, 6855, 3975};
+constexpr TwipRect kCommand1[2] = {{120, 4080, 1695, 375}, {2040, 4080, 1695, 375}};
+constexpr TwipRect kCommand2{4920, 4080, 1815, 375};
+constexpr TwipRect kTest{3840, 4080, 975, 375};
+
+constexpr const char* kTitle = "hostprobe";
+
+// The text box on a QPlainTextEdit. The session's text is UTF-8 with CR LF;
+// the widget holds lines, so CR LF becomes a line break and back.
+class QtTextBox : public TextBox {
+ public:
+  explicit QtTextBox(QPlainTextEdit& edit) : edit_(edit) {}
+
+  std::string Text() const override {
+    QString text = edit_.toPlainText();
+    text.replace(QChar('\n'), QStringLiteral("\r\n"));
+    return text.toUtf8().toStdString();
+  }
+
+  void SetText(const std::string& text) override {
+    QString shown = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    edit_.setPlainText(shown);
+    // Paint now: the run does not return to the event loop until it ends.
+    edit_.viewport()->repaint();
+  }
+
+ private:
+  QPlainTextEdit& edit_;
+};
+
+void Place(QWidget* widget, const TwipRect& r, int dpi_x, int dpi_y) {
+  // Edges are converted, not sizes, so neighbours stay exactly as far apart.
+  const int left = TwipsToPixels(r.left, dpi_x);
+  const int top = TwipsToPixels(r.top, dpi_y);
+  widget->setGeometry(left, top, TwipsToPixels(r.left + r.width, dpi_x) - left,
+                      TwipsToPixels(r.top + r.height, dpi_y) - top);
+}
+
+void ShowError(QWidget* parent, const std::string& text) {
+  QMessageBox::critical(parent, kTitle, QString::fromUtf8(text.c_str()));
+}
+
+}  // namespace
+
+int TwipsToPixels(int twips, int dpi) {
+  return static_cast<int>(std::lround(static_cast<double>(twips) * dpi / 1440.0));
+}
+
+FrmTest::FrmTest(Platform& platform, QWidget* parent) : QDialog(parent) {
+  setWindowTitle(kTitle);
+  // A plain top-level window: no "?" button, but minimize like any window.
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+
+  // Created in tab order: Txt, Command1(0), Command1(1), Command2, Test.
+  txt_ = new QPlainTextEdit(this);
+  txt_->setObjectName("Txt");
+  txt_->setReadOnly(true);
+  txt_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  txt_->setFocusPolicy(Qt::StrongFocus);
+  txt_->setTabChangesFocus(true);
+  command1_[0] = new QPushButton(QStringLiteral("START TESTU 1/2"), this);
+  command1_[0]->setObjectName("Command1_0");
+  command1_[1] = new QPushButton(QStringLiteral("START TESTU 2/2"), this);
+  command1_[1]->setObjectName("Command1_1");
+  command2_ = new QPushButton(QStringLiteral("Konec"), this);
+  command2_->setObjectName("Command2");
+  test_ = new QPushButton(QStringLiteral("TEST"), this);
+  test_->setObjectName("Test");
+  setTabOrder(txt_, command1_[0]);
+  setTabOrder(command1_[0], command1_[1]);
+  setTabOrder(command1_[1], command2_);
+  setTabOrder(command2_, test_);
+  // Enter clicks START TESTU 1/2 (or the button that has the focus); Esc
+  // rejects the dialog, which is Konec.
+  command1_[0]->setDefault(true);
+
+  const int dpi_x = logicalDpiX();
+  const int dpi_y = logicalDpiY();
+  setFixedSize(TwipsToPixels(kClientWidth, dpi_x), TwipsToPixels(kClientHeight, dpi_y));
+  Place(txt_, kTxt, dpi_x, dpi_y);
+  Place(command1_[0], kCommand1[0], dpi_x, dpi_y);
+  Place(command1_[1], kCommand1[1], dpi_x, dpi_y);
+  Place(command2_, kCommand2, dpi_x, dpi_y);
+  Place(test_, kTest, dpi_x, dpi_y);
+
+  text_box_ = std::make_unique<QtTextBox>(*txt_);
+  session_ = std::make_unique<Session>(platform, *text_box_);
+
+  for (int16_t index : {int16_t{0}, int16_t{1}}) {
+    connect(command1_[index], &QPushButton::clicked, this,
+            [this, index] { Handle([this, index] { session_->Command1_Click(index); }); });
+  }
+  connect(test_, &QPushButton::clicked, this, [this] { Handle([this] { session_->Test_Click(); }); });
+  connect(command2_, &QPushButton::clicked, this, [this] {
+    session_->Command2_Click();
+    reject();
+  });
+  txt_->setFocus();
+}
+
+FrmTest::~FrmTest() = default;
+
+template <typename Handler>
+void FrmTest::Handle(Handler handler) {
+  // A click queued behind a run that ended in an error finds the window gone.
+  if (!isVisible()) return;
+  std::string message;
+  try {
+    handler();
+    return;
+  } catch (const Error& e) {
+    message = std::string("Error: ") + e.what();
+  } catch (const std::bad_alloc&) {
+    message = "Error: out of memory";
+  }
+  ShowError(this, message);
+  done(1);
+}
+
+int RunWindow(const std::vector<std::string>& args) {
+  std::optional<std::string> replay;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--replay" && i + 1 < args.size() && !replay) {
+      replay = args[++i];
+    } else if (args[i].rfind("--replay=", 0) == 0 && !replay) {
+      replay = args[i].substr(9);
+    } else {
+      std::cerr << "hostprobe-window: unknown argument \"" << args[i]
+                << "\"\nUsage: hostprobe-window [--replay FILE]\n";
+      return 2;
+    }
+  }
+  Platform platform;
+  try {
+    platform = replay ? MakeSnapshotPlatform(ReadSnapshotFile(*replay)) : MakeLivePlatform();
+  } catch (const SnapshotError& e) {
+    ShowError(nullptr, e.what());
+    return 2;
+  } catch (const Error& e) {
+    ShowError(nullptr, std::string("Error: ") + e.what());
+    return 1;
+  }
+  FrmTest window(platform);
+  return window.exec();
+}
+
+}  // namespace hostprobe

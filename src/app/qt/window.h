@@ -1,0 +1,55 @@
+// The Linux window frmTest: the multi-line text box Txt and the four buttons
+// of the tool, laid out from twips through the screen's logical DPI. Every
+// click runs on the window's thread; a run does not process events, so clicks
+// made meanwhile are handled after it, in order.
+#pragma once
+
+#include <QDialog>
+#include <cstdint>
+#include <memory>
+
+#include "app/session.h"
+#include "app/text_box.h"
+#include "platform/platform.h"
+
+class QPlainTextEdit;
+class QPushButton;
+
+namespace hostprobe {
+
+// Twips (1/1440 inch) to device-independent pixels at `dpi`, rounded.
+int TwipsToPixels(int twips, int dpi);
+
+class FrmTest : public QDialog {
+ public:
+  // `platform` must outlive the window.
+  explicit FrmTest(Platform& platform, QWidget* parent = nullptr);
+  ~FrmTest() override;
+
+  // The controls, by their designer names.
+  QPlainTextEdit* Txt() const { return txt_; }
+  QPushButton* Command1(int index) const { return command1_[index]; }
+  QPushButton* Test() const { return test_; }
+  QPushButton* Command2() const { return command2_; }
+
+ private:
+  // Runs one click handler; an error shows a message box naming it and ends
+  // the window with result 1.
+  template <typename Handler>
+  void Handle(Handler handler);
+
+  QPlainTextEdit* txt_;
+  QPushButton* command1_[2];
+  QPushButton* test_;
+  QPushButton* command2_;
+  std::unique_ptr<TextBox> text_box_;
+  std::unique_ptr<Session> session_;
+};
+
+// The window program: parses `args` (without the program name: nothing, or
+// --replay FILE), opens the platform and runs the window until it ends.
+// Returns the exit code: 0 ended by Konec, Esc or closing; 1 an error; 2 bad
+// usage or a bad snapshot. A QApplication must exist.
+int RunWindow(const std::vector<std::string>& args);
+
+}  // namespace hostprobe

@@ -1,0 +1,340 @@
+// The Qt window driven through its widgets (QT_QPA_PLATFORM=offscreen): the
+// start buttons, TEST, Enter and Esc, repeated runs, clicks queued behind a
+// run, and errors ending the window with a message box.
+#include <QApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/qt/window.h"
+#include "app/session.h"
+#include "platform/error.h"
+#include "platform/snapshot/snapshot.h"
+
+namespace hostprobe {
+namespace {
+
+const std::string kStamp = "6.12.2026 1:11:54";
+
+std::string Fixture(const char* name) { return std::string(HOSTPROBE_FIXTURES) + "/" + name; }
+
+std::string ReadLog() {
+  std::ifstream in("TEST_OUT.TXT", std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::string Record(const std::string& message) { return "\"" + kStamp + "\t" + message + "\"\r\n"; }
+
+// How many records the log holds: each starts with a quote and the stamp at
+// the start of the file or after a CR LF.
+int CountRecords(const std::string& log) {
+  const std::string start = "\"" + kStamp + "\t";
+  int count = 0;
+  for (std::size_t at = 0; (at = log.find(start, at)) != std::string::npos; at += start.size()) {
+    if (at == 0 || log.compare(at - 2, 2, "\r\n") == 0) ++count;
+  }
+  return count;
+}
+
+// Records 4 to 9 of a run over window_plain.json; the reports of tests 1 to 3
+// belong to the network and drive code and are compared through a session.
+const std::string kRunTail = Record("4.\tFalse") + Record("5.\tTrue") + Record("6.\tFalse") +
+                             Record("7.\tTrue") + Record("8.\ta) Native machine detected.\r\n") +
+                             Record(std::string(90, '#'));
+
+// What the widget shows after a run: ten lines.
+QString Progress(int pass) {
+  QString text = QStringLiteral("SOUBOR TESTŮ: %1\n").arg(pass);
+  for (int n = 1; n <= 8; ++n) text += QStringLiteral("Start testu č.%1\nKonec testu č.%1\n").arg(n);
+  return text;
+}
+
+// The log of the given start-button clicks run by a bare session over the
+// same snapshot, in a directory of its own.
+std::string SessionLog(const std::string& fixture, std::vector<int16_t> clicks) {
+  QTemporaryDir dir;
+  const QString previous = QDir::currentPath();
+  QDir::setCurrent(dir.path());
+  Platform platform = MakeSnapshotPlatform(ReadSnapshotFile(fixture));
+  MemoryTextBox box;
+  Session session(platform, box);
+  try {
+    for (int16_t index : clicks) session.Command1_Click(index);
+  } catch (const Error&) {
+  }
+  std::string log = ReadLog();
+  QDir::setCurrent(previous);
+  return log;
+}
+
+// Watches for a message box while the code under test runs, notes its text
+// and closes it.
+class MessageBoxCloser {
+ public:
+  MessageBoxCloser() {
+    timer_.setInterval(10);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        texts_.push_back(box->text());
+        box->close();
+      }
+    });
+    timer_.start();
+  }
+  const QStringList& texts() const { return texts_; }
+
+ private:
+  QTimer timer_;
+  QStringList texts_;
+};
+
+// A log file that runs `during` before each record is written: lets a test
+// act while a run is in progress.
+class SpyLog : public LogFile {
+ public:
+  SpyLog(std::unique_ptr<LogFile> inner, std::function<void()> during)
+      : inner_(std::move(inner)), during_(std::move(during)) {}
+  void Append(std::string_view bytes) override {
+    during_();
+    inner_->Append(bytes);
+  }
+
+ private:
+  std::unique_ptr<LogFile> inner_;
+  std::function<void()> during_;
+};
+
+}  // namespace
+
+class WindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() {
+    previous_ = QDir::currentPath();
+    dir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir_->isValid());
+    QDir::setCurrent(dir_->path());
+  }
+  void cleanup() {
+    QDir::setCurrent(previous_);
+    dir_.reset();
+  }
+
+  void layoutFollowsTheTwipGeometry() {
+    Platform platform = MakeSnapshotPlatform(ReadSnapshotFile(Fixture("window_plain.json")));
+    FrmTest w(platform);
+    w.show();
+    QCOMPARE(w.windowTitle(), QStringLiteral("hostprobe"));
+    const int dx = w.logicalDpiX(), dy = w.logicalDpiY();
+    auto px = [](int twips, int dpi) { return TwipsToPixels(twips, dpi); };
+    QCOMPARE(w.size(), QSize(px(6855, dx), px(4635, dy)));
+    QCOMPARE(w.Txt()->geometry(), QRect(0, 0, px(6855, dx), px(3975, dy)));
+    struct {
+      QPushButton* button;
+      const char* caption;
+      int left, width;
+    } buttons[] = {{w.Command1(0), "START TESTU 1/2", 120, 1695},
+                   {w.Command1(1), "START TESTU 2/2", 2040, 1695},
+                   {w.Test(), "TEST", 3840, 975},
+                   {w.Command2(), "Konec", 4920, 1815}};
+    for (const auto& b : buttons) {
+      QCOMPARE(b.button->text(), QString::fromUtf8(b.caption));
+      QCOMPARE(b.button->geometry(),
+               QRect(px(b.left, dx), px(4080, dy), px(b.left + b.width, dx) - px(b.left, dx),
+                     px(4080 + 375, dy) - px(4080, dy)));
+    }
+    // Tab order: Txt, Command1(0), Command1(1), Command2, Test, and round.
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QCOMPARE(QApplication::focusWidget(), w.Txt());
+    QWidget* expected[] = {w.Command1(0), w.Command1(1), w.Command2(), w.Test(), w.Txt()};
+    for (QWidget* next : expected) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      QCOMPARE(QApplication::focusWidget(), next);
+    }
+  }
+
+  void startButtonsRunTheEightTests_data() {
+    QTest::addColumn<int>("index");
+    QTest::newRow("START TESTU 1/2") << 0;
+    QTest::newRow("START TESTU 2/2") << 1;
+  }
+  void startButtonsRunTheEightTests() {
+    QFETCH(int, index);
+    Platform platform = MakeSnapshotPlatform(ReadSnapshotFile(Fixture("window_plain.json")));
+    FrmTest w(platform);
+    w.show();
+    w.Txt()->setPlainText("left over");
+    QTest::mouseClick(w.Command1(index), Qt::LeftButton);
+    QCOMPARE(w.Txt()->toPlainText(), Progress(index + 1));
+    const std::string log = ReadLog();
+    QCOMPARE(CountRecords(log), 9);
+    QVERIFY(log.size() > kRunTail.size());
+    QCOMPARE(log.substr(log.size() - kRunTail.size()), kRunTail);
+    QCOMPARE(log, SessionLog(Fixture("window_plain.json"), {static_cast<int16_t>(index)}));
+    QVERIFY(w.isVisible());
+  }
+
+  void testButtonShowsOnlyItsLine() {
+    Platform platform = MakeSnapshotPlatform(ReadSnapshotFile(Fixture("window_plain.json")));
+    FrmTest w(platform);
+    w.show();
+    QTest::mouseClick(w.Command1(0), Qt::LeftButton);
+    const std::string log = ReadLog();
+    QTest::mouseClick(w.Test(), Qt::LeftButton);
+    QCOMPARE(w.Txt()->toPlainText(), QStringLiteral("Test Vmware : False\n"));
+    QCOMPARE(ReadLog(), log);  // nothing logged
+  }
+
+  void twoRunsReplaceTheTextAndAppendToTheLog() {
+    Platform platform = MakeSnapshotPlatform(ReadSnapshotFile(Fixture("window_plain.json")));
+    FrmTest w(platform);
+    w.show();
+    QTest::mouseClick(w.Command1(0), Qt::LeftButton);
+    QTest::mouseClick(w.Command1(1), Qt::LeftButton);
+    QCOMPARE(w.Txt()->toPlainText(), Progress(2));
+    const std::string log = ReadLog();
+    QCOMPARE(CountRecords(log), 18);
+    QCOMPARE(log, SessionLog(Fixture("window_plain.json"), {0, 1}));
+  }
+
+  void enterRunsTheDefaultOrFocusedButton() {
+    Platform platform = MakeSnapshotPlatform(ReadSnapshotFile(Fixture("window_plain.json")));
+    FrmTest w(platform);
+    w.show();
+    w.activateWindow();
+    w.Txt()->setFocus();
+    QTest::keyClick(w.Txt(), Qt::Key_Return);
+    QCOMPARE(w.Txt()->toPlainText(), Progress(1));
+    // On another button Enter clicks that one, as a focused button does.
+    w.Command1(1)->setFocus();
+    QTest::keyClick(w.Command1(1), Qt::Key_Enter);
+    QCOMPARE(w.Txt()->toPlainText(), Progress(2));
+    w.Test()->setFocus();
+    QTest::keyClick(w.Test(), Qt::Key_Return);
+    QCOMPARE(w.Txt()->toPlainText(), QStringLiteral("Test Vmware : False\n"));
+    QCOMPARE(CountRecords(ReadLog()), 18);
+    QVERIFY(w.isVisible());
+  }
+
+  void escapeKonecAndClosingEndTheWindow_data() {
+    QTest::addColumn<int>("how");
+    QTest::newRow("Esc on Txt") << 0;
+    QTest::newRow("Esc on TEST") << 1;
+    QTest::newRow("Konec") << 2;
+    QTest::newRow("close") << 3;
+  }
+  void escapeKonecAndClosingEndTheWindow() {
+    QFETCH(int, how);
+    Platform platform = MakeSnapshotPlatform(ReadSnapshotFile(Fixture("window_plain.json")));
+    FrmTest w(platform);
+    QTimer::singleShot(0, &w, [&] {
+      switch (how) {
+        case 0: QTest::keyClick(w.Txt(), Qt::Key_Escape); break;
+        case 1: w.Test()->setFocus(); QTest::keyClick(w.Test(), Qt::Key_Escape); break;
+        case 2: QTest::mouseClick(w.Command2(), Qt::LeftButton); break;
+        default: w.close(); break;
+      }
+    });
+    QCOMPARE(w.exec(), 0);
+    QVERIFY(!w.isVisible());
+    QCOMPARE(ReadLog(), std::string());  // nothing logged
+  }
+
+  // The run does not process events: a click made during it waits, and is
+  // handled after the run, in order.
+  void clicksDuringARunAreHandledAfterIt() {
+    Platform platform = MakeSnapshotPlatform(ReadSnapshotFile(Fixture("window_plain.json")));
+    FrmTest* window = nullptr;
+    int records = 0;
+    QStringList seen;
+    platform.log = std::make_unique<SpyLog>(std::move(platform.log), [&] {
+      if (++records == 1) {
+        // Mouse press and release on TEST, then on START TESTU 2/2.
+        for (QPushButton* b : {window->Test(), window->Command1(1)}) {
+          const QPoint at = b->rect().center();
+          for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+            QCoreApplication::postEvent(
+                b, new QMouseEvent(type, at, b->mapToGlobal(at), Qt::LeftButton,
+                                   type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                                   Qt::NoModifier));
+          }
+        }
+      }
+      seen << window->Txt()->toPlainText().section('\n', 0, 0);
+    });
+    FrmTest w(platform);
+    window = &w;
+    w.show();
+    QTest::mouseClick(w.Command1(0), Qt::LeftButton);
+    // The whole first run saw only its own header.
+    QCOMPARE(seen, QStringList(9, QStringLiteral("SOUBOR TESTŮ: 1")));
+    QCoreApplication::processEvents();
+    QCOMPARE(w.Txt()->toPlainText(), Progress(2));
+    QCOMPARE(records, 18);
+    QCOMPARE(seen.mid(9), QStringList(9, QStringLiteral("SOUBOR TESTŮ: 2")));
+  }
+
+  // An error ends the run where it happens: the message box names it, the
+  // window ends with 1, and the records written so far stay.
+  void errorShowsTheMessageBoxAndEndsWithOne() {
+    std::string expected;
+    {
+      QTemporaryDir elsewhere;
+      QDir::setCurrent(elsewhere.path());
+      try {
+        Platform platform = MakeSnapshotPlatform(ReadSnapshotFile(Fixture("window_no_probes.json")));
+        MemoryTextBox box;
+        Session(platform, box).Command1_Click(0);
+      } catch (const Error& e) {
+        expected = std::string("Error: ") + e.what();
+      }
+      QDir::setCurrent(dir_->path());
+    }
+    QVERIFY(!expected.empty());
+    QVERIFY(expected.rfind(std::string("Error: ") + ErrorKindName(ErrorKind::kProbeLibrary), 0) == 0);
+
+    MessageBoxCloser closer;
+    QTimer::singleShot(0, [] {
+      for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (auto* w = dynamic_cast<FrmTest*>(top); w && w->isVisible()) {
+          QTest::mouseClick(w->Command1(0), Qt::LeftButton);
+        }
+      }
+    });
+    QCOMPARE(RunWindow({"--replay", Fixture("window_no_probes.json")}), 1);
+    QCOMPARE(closer.texts(), QStringList{QString::fromStdString(expected)});
+    const std::string log = ReadLog();
+    QCOMPARE(CountRecords(log), 3);
+    QCOMPARE(log, SessionLog(Fixture("window_no_probes.json"), {0}));
+  }
+
+  void badSnapshotShowsTheMessageBoxAndEndsWithTwo() {
+    MessageBoxCloser closer;
+    QCOMPARE(RunWindow({"--replay", "missing.json"}), 2);
+    QCOMPARE(closer.texts().size(), 1);
+    QVERIFY2(closer.texts()[0].contains("missing.json"), qPrintable(closer.texts()[0]));
+    QCOMPARE(RunWindow({"--pass", "1"}), 2);
+  }
+
+ private:
+  QString previous_;
+  std::unique_ptr<QTemporaryDir> dir_;
+};
+
+}  // namespace hostprobe
+
+QTEST_MAIN(hostprobe::WindowTest)
+#include "window_test.moc"
