@@ -1,17 +1,332 @@
-// Placeholder until the live drive source lands: no drives.
+// The live drive source: mounted file systems, their kind and identity from
+// sysfs, udev's database, /dev/disk and libblkid's cache, their sizes from a
+// bounded statvfs.
+#include "platform/linux/drives_linux.h"
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sstream>
+
+#include "platform/error.h"
 #include "platform/linux/linux_sources.h"
 
 namespace hostprobe {
+namespace linuxdrives {
 namespace {
-class NoDrives : public DriveList {
- public:
-  std::vector<Drive*> Drives() override { return {}; }
-  int32_t Count() override { return 0; }
+
+namespace fs = std::filesystem;
+
+std::optional<std::string> ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// udev's and /dev/disk's escaping: \xNN for each unsafe byte.
+std::string DecodeHexEscapes(std::string_view s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] == 'x' && HexDigit(s[i + 2]) >= 0 && HexDigit(s[i + 3]) >= 0) {
+      out += static_cast<char>(HexDigit(s[i + 2]) * 16 + HexDigit(s[i + 3]));
+      i += 3;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+struct Device {
+  uint32_t major = 0;
+  uint32_t minor = 0;
 };
-class EmptySource : public DriveSource {
- public:
-  std::unique_ptr<DriveList> Open() override { return std::make_unique<NoDrives>(); }
+
+struct Identity {
+  int32_t type = 0;
+  std::string label;
+  int32_t serial = 0;
 };
+
+class Inspector {
+ public:
+  Inspector(const std::string& root, const MountEntry& mount) : root_(root), m_(mount) {}
+
+  Identity Inspect() {
+    Identity id;
+    device_ = BlockDevice();
+    id.type = Type();
+    if (device_) {
+      std::string uuid;
+      Names(&id.label, &uuid);
+      id.serial = SerialFromUuid(uuid);
+    }
+    return id;
+  }
+
+ private:
+  // The block device under the mount: the source's device node where it is
+  // one (btrfs and the like show an anonymous number in the mount table),
+  // else the mount table's number where sysfs knows it as a block device.
+  std::optional<Device> BlockDevice() const {
+    struct stat st {};
+    if (StartsWith(m_.source, "/dev/") && stat((root_ + m_.source).c_str(), &st) == 0 && S_ISBLK(st.st_mode)) {
+      return Device{major(st.st_rdev), minor(st.st_rdev)};
+    }
+    std::error_code ec;
+    if (m_.major != 0 && fs::exists(SysBlock(m_.major, m_.minor), ec)) return Device{m_.major, m_.minor};
+    return std::nullopt;
+  }
+
+  std::string SysBlock(uint32_t major, uint32_t minor) const {
+    return root_ + "/sys/dev/block/" + std::to_string(major) + ":" + std::to_string(minor);
+  }
+
+  int32_t Type() const {
+    if (IsRemoteMount(m_)) return 3;
+    if (m_.fstype == "tmpfs" || m_.fstype == "ramfs") return 5;
+    if (m_.fstype == "iso9660" || m_.fstype == "udf") return 4;
+    if (!device_) return 0;
+    std::error_code ec;
+    fs::path dir = fs::canonical(SysBlock(device_->major, device_->minor), ec);
+    if (ec) return 2;
+    if (fs::exists(dir / "partition", ec)) dir = dir.parent_path();
+    if (StartsWith(dir.filename().string(), "zram")) return 5;
+    if (auto removable = ReadText((dir / "removable").string()); removable && StartsWith(*removable, "1")) return 1;
+    for (const auto& part : dir) {
+      const std::string p = part.string();
+      const bool firewire = p == "firewire" || (StartsWith(p, "fw") && p.size() > 2 && HexDigit(p[2]) >= 0 &&
+                                                 p[2] <= '9');
+      if (StartsWith(p, "usb") || StartsWith(p, "mmc") || firewire) return 1;
+    }
+    return 2;
+  }
+
+  // The label and the UUID, from the first place that knows them.
+  void Names(std::string* label, std::string* uuid) const {
+    UdevNames(label, uuid);
+    if (label->empty()) *label = DiskLink("by-label");
+    if (uuid->empty()) *uuid = DiskLink("by-uuid");
+    if (label->empty() && uuid->empty()) BlkidCacheNames(label, uuid);
+  }
+
+  void UdevNames(std::string* label, std::string* uuid) const {
+    const auto text = ReadText(root_ + "/run/udev/data/b" + std::to_string(device_->major) + ":" +
+                               std::to_string(device_->minor));
+    if (!text) return;
+    std::map<std::string, std::string> env;
+    std::istringstream lines(*text);
+    for (std::string line; std::getline(lines, line);) {
+      if (!StartsWith(line, "E:")) continue;
+      const auto eq = line.find('=');
+      if (eq != std::string::npos) env[line.substr(2, eq - 2)] = line.substr(eq + 1);
+    }
+    auto pick = [&](const char* encoded, const char* plain) {
+      if (env.count(encoded)) return DecodeHexEscapes(env[encoded]);
+      return env.count(plain) ? env[plain] : std::string();
+    };
+    *label = pick("ID_FS_LABEL_ENC", "ID_FS_LABEL");
+    *uuid = pick("ID_FS_UUID_ENC", "ID_FS_UUID");
+  }
+
+  bool IsOurDevice(const fs::path& node) const {
+    struct stat st {};
+    if (stat(node.c_str(), &st) == 0 && S_ISBLK(st.st_mode)) {
+      return major(st.st_rdev) == device_->major && minor(st.st_rdev) == device_->minor;
+    }
+    std::error_code ec1, ec2;
+    const fs::path a = fs::canonical(node, ec1);
+    const fs::path b = fs::canonical(root_ + m_.source, ec2);
+    return !ec1 && !ec2 && a == b;
+  }
+
+  // The decoded name of the link in /dev/disk/<kind> that leads to our device.
+  std::string DiskLink(const char* kind) const {
+    std::error_code ec;
+    for (fs::directory_iterator it(root_ + "/dev/disk/" + kind, ec), end; !ec && it != end; it.increment(ec)) {
+      if (IsOurDevice(it->path())) return DecodeHexEscapes(it->path().filename().string());
+    }
+    return "";
+  }
+
+  // libblkid's cache: <device DEVNO="0x0801" LABEL="..." UUID="..." ...>/dev/sda1</device>
+  void BlkidCacheNames(std::string* label, std::string* uuid) const {
+    const auto text = ReadText(root_ + "/run/blkid/blkid.tab");
+    if (!text) return;
+    const unsigned long long devno = makedev(device_->major, device_->minor);
+    std::istringstream lines(*text);
+    for (std::string line; std::getline(lines, line);) {
+      if (!StartsWith(line, "<device ")) continue;
+      const auto close = line.find('>');
+      const auto end = line.find("</device>");
+      if (close == std::string::npos || end == std::string::npos || end < close) continue;
+      std::map<std::string, std::string> attrs;
+      for (std::size_t i = 8; i < close;) {
+        const auto eq = line.find("=\"", i);
+        if (eq == std::string::npos || eq > close) break;
+        const auto quote = line.find('"', eq + 2);
+        if (quote == std::string::npos) break;
+        std::string key = line.substr(i, eq - i);
+        while (!key.empty() && key.front() == ' ') key.erase(0, 1);
+        attrs[key] = line.substr(eq + 2, quote - eq - 2);
+        i = quote + 1;
+      }
+      const std::string name = line.substr(close + 1, end - close - 1);
+      bool ours = name == m_.source || IsOurDevice(root_ + name);
+      if (!ours && attrs.count("DEVNO")) {
+        try {
+          ours = std::stoull(attrs["DEVNO"], nullptr, 0) == devno;
+        } catch (const std::exception&) {
+        }
+      }
+      if (ours) {
+        *label = attrs["LABEL"];
+        *uuid = attrs["UUID"];
+        return;
+      }
+    }
+  }
+
+  const std::string& root_;
+  const MountEntry& m_;
+  std::optional<Device> device_;
+};
+
+struct Context {
+  Config config;
+  BoundedStatFs stat;
+  explicit Context(Config c) : config(std::move(c)), stat(config.stat, config.bound) {}
+
+  std::vector<MountEntry> Mounts() {
+    const std::string path = config.root + "/proc/self/mountinfo";
+    const auto text = ReadText(path);
+    if (!text) throw Error(ErrorKind::kPlatform, "cannot read the mount table " + path);
+    return SelectMounts(ParseMountInfo(*text), stat);
+  }
+};
+
+class LinuxDrive : public Drive {
+ public:
+  LinuxDrive(MountEntry mount, std::shared_ptr<Context> context)
+      : m_(std::move(mount)), context_(std::move(context)) {}
+
+  bool IsReady() override {
+    FsFigures figures;
+    return context_->stat(m_.mount_point, &figures) == 0;
+  }
+  std::string DriveLetter() override { return m_.mount_point; }
+  std::string VolumeName() override { return Ident().label; }
+  int32_t DriveType() override { return Ident().type; }
+  std::string FileSystem() override { return m_.fstype; }
+  int32_t SerialNumber() override { return Ident().serial; }
+  std::string ShareName() override { return IsRemoteMount(m_) ? m_.source : ""; }
+  std::string RootPath() override { return m_.mount_point; }
+  int64_t TotalSize() override {
+    const FsFigures f = Figures("TotalSize");
+    return Bytes(f.blocks, f.frsize, "TotalSize");
+  }
+  int64_t FreeSpace() override {
+    const FsFigures f = Figures("FreeSpace");
+    return Bytes(f.bavail, f.frsize, "FreeSpace");
+  }
+
+ private:
+  const Identity& Ident() {
+    if (!identity_) identity_ = Inspector(context_->config.root, m_).Inspect();
+    return *identity_;
+  }
+
+  FsFigures Figures(const char* property) {
+    FsFigures figures;
+    const int result = context_->stat(m_.mount_point, &figures);
+    if (result == ETIMEDOUT) {
+      Fail(property, "no answer within " + std::to_string(context_->stat.bound().count()) + " ms");
+    }
+    if (result != 0) Fail(property, std::strerror(result));
+    return figures;
+  }
+
+  int64_t Bytes(uint64_t count, uint64_t unit, const char* property) {
+    uint64_t bytes;
+    if (__builtin_mul_overflow(count, unit, &bytes) || bytes > static_cast<uint64_t>(INT64_MAX)) {
+      Fail(property, "size out of range");
+    }
+    return static_cast<int64_t>(bytes);
+  }
+
+  [[noreturn]] void Fail(const char* property, const std::string& why) {
+    throw Error(ErrorKind::kPlatform, "drive " + m_.mount_point + ": reading " + property + " failed: " + why);
+  }
+
+  MountEntry m_;
+  std::shared_ptr<Context> context_;
+  std::optional<Identity> identity_;
+};
+
+class LinuxDriveList : public DriveList {
+ public:
+  explicit LinuxDriveList(std::shared_ptr<Context> context) : context_(std::move(context)) {
+    for (MountEntry& m : context_->Mounts()) drives_.push_back(std::make_unique<LinuxDrive>(std::move(m), context_));
+  }
+  std::vector<Drive*> Drives() override {
+    std::vector<Drive*> out;
+    for (auto& d : drives_) out.push_back(d.get());
+    return out;
+  }
+  int32_t Count() override { return static_cast<int32_t>(context_->Mounts().size()); }
+
+ private:
+  std::shared_ptr<Context> context_;
+  std::vector<std::unique_ptr<LinuxDrive>> drives_;
+};
+
+class LinuxDriveSource : public DriveSource {
+ public:
+  explicit LinuxDriveSource(Config config) : context_(std::make_shared<Context>(std::move(config))) {}
+  std::unique_ptr<DriveList> Open() override { return std::make_unique<LinuxDriveList>(context_); }
+
+ private:
+  std::shared_ptr<Context> context_;
+};
+
 }  // namespace
-std::unique_ptr<DriveSource> MakeLinuxDriveSource() { return std::make_unique<EmptySource>(); }
+
+int32_t SerialFromUuid(std::string_view uuid) {
+  uint32_t value = 0;
+  int digits = 0;
+  for (char c : uuid) {
+    if (c == '-') continue;
+    const int d = HexDigit(c);
+    if (d < 0) return 0;
+    value = value << 4 | static_cast<uint32_t>(d);
+    if (++digits == 8) return static_cast<int32_t>(value);
+  }
+  return 0;
+}
+
+std::unique_ptr<DriveSource> MakeDriveSource(Config config) {
+  return std::make_unique<LinuxDriveSource>(std::move(config));
+}
+
+}  // namespace linuxdrives
+
+std::unique_ptr<DriveSource> MakeLinuxDriveSource() { return linuxdrives::MakeDriveSource({}); }
+
 }  // namespace hostprobe
