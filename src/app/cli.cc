@@ -8,6 +8,7 @@
 #include "platform/error.h"
 #include "platform/platform.h"
 #include "platform/snapshot/snapshot.h"
+#include "usage_text.h"  // generated from docs/hostprobe.1.txt
 
 #ifndef HOSTPROBE_VERSION
 #define HOSTPROBE_VERSION "0.0.0"
@@ -111,30 +112,7 @@ int Capture(Platform& platform, const std::string& file, std::ostream& out, std:
 
 }  // namespace
 
-std::string UsageText() {
-  return "Usage: hostprobe [--replay FILE] [--pass 1|2 | --test | --console | --capture FILE]\n"
-         "\n"
-         "Machine diagnostics: network adapters, the interface table, drives and\n"
-         "virtual machine probes, appended as records to TEST_OUT.TXT in the\n"
-         "current directory.\n"
-         "\n"
-         "Without options the window opens (the interactive console where no\n"
-         "display is available).\n"
-         "\n"
-         "  --pass 1|2       run that start button's eight tests without a window,\n"
-         "                   print the progress lines and append nine records\n"
-         "  --test           print whether this is the reference VMware guest\n"
-         "  --console        the interactive console: 1 or Enter, 2, t, and k, q or\n"
-         "                   Esc to end\n"
-         "  --capture FILE   write a snapshot of this machine's platform data to\n"
-         "                   FILE (- for standard output)\n"
-         "  --replay FILE    use the snapshot FILE in place of the live machine\n"
-         "  --help           show this help\n"
-         "  --version        show the version\n"
-         "\n"
-         "Exit status: 0 success, 1 an error ended the run, 2 bad usage or an\n"
-         "unreadable or invalid snapshot.\n";
-}
+std::string UsageText() { return kUsageText; }
 
 int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
            std::ostream& err, const CliHooks& hooks) {
