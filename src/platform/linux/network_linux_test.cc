@@ -1,0 +1,189 @@
+// The live adapter list and interface table against what `ip` reports on
+// this machine, and a capture of them replayed.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "network/adapter_walk.h"
+#include "network/adapters_report.h"
+#include "network/interfaces_report.h"
+#include "network/mac_text.h"
+#include "platform/linux/linux_sources.h"
+#include "platform/records.h"
+#include "platform/snapshot/snapshot.h"
+#include "test_util.h"
+
+namespace hostprobe {
+namespace {
+
+namespace rec = records;
+using nlohmann::json;
+
+// The JSON that `ip -j <args>` prints; null where ip cannot be run.
+json Ip(const std::string& args) {
+  FILE* pipe = popen(("ip -j " + args + " 2>/dev/null").c_str(), "r");
+  if (!pipe) return nullptr;
+  std::string out;
+  char chunk[4096];
+  for (std::size_t n; (n = fread(chunk, 1, sizeof(chunk), pipe)) > 0;) out.append(chunk, n);
+  if (pclose(pipe) != 0) return nullptr;
+  return json::parse(out, nullptr, false);
+}
+
+// "aa:bb:.." as the record's address text, "AA-BB-.." (six bytes, 00 padded).
+std::string MacOf(const json& link) {
+  std::array<uint8_t, 8> bytes{};
+  const std::string text = link.value("address", "");
+  for (std::size_t i = 0, at = 0; i < 8 && at + 2 <= text.size(); ++i, at += 3) {
+    bytes[i] = static_cast<uint8_t>(std::stoul(text.substr(at, 2), nullptr, 16));
+  }
+  return MacToText(bytes);
+}
+
+struct IpView {
+  json links;                                   // ip -j link, by ifindex order
+  std::map<std::string, std::vector<std::string>> v4;  // ifname -> IPv4 addresses in order
+  std::map<std::string, std::string> gateway;   // ifname -> default gateway
+};
+
+bool ReadIp(IpView& v) {
+  v.links = Ip("link");
+  const json addresses = Ip("address");
+  const json routes = Ip("route");
+  if (!v.links.is_array() || !addresses.is_array() || !routes.is_array()) return false;
+  std::sort(v.links.begin(), v.links.end(),
+            [](const json& a, const json& b) { return a["ifindex"].get<int>() < b["ifindex"].get<int>(); });
+  for (const json& a : addresses) {
+    for (const json& info : a.value("addr_info", json::array())) {
+      if (info.value("family", "") == "inet") {
+        v.v4[a["ifname"].get<std::string>()].push_back(info["local"].get<std::string>());
+      }
+    }
+  }
+  for (const json& r : routes) {
+    if (r.value("dst", "") == "default" && r.contains("gateway") && r.contains("dev")) {
+      v.gateway.emplace(r["dev"].get<std::string>(), r["gateway"].get<std::string>());
+    }
+  }
+  return true;
+}
+
+std::string Or(const std::map<std::string, std::string>& m, const std::string& key, const std::string& fallback) {
+  auto it = m.find(key);
+  return it == m.end() ? fallback : it->second;
+}
+
+TEST(NetworkLinuxTest, AdaptersAgreeWithIp) {
+  IpView ip;
+  if (!ReadIp(ip)) GTEST_SKIP() << "ip is not available";
+  std::vector<AdapterRecord> records;
+  auto api = MakeLinuxAdapterApi();
+  const WalkResult walk = WalkAdapters(*api, [&](int16_t, const AdapterRecord& r) {
+    records.push_back(r);
+    return true;
+  });
+  std::size_t k = 0;
+  for (const json& link : ip.links) {
+    if (link.value("link_type", "") == "loopback") continue;
+    const std::string name = link["ifname"];
+    SCOPED_TRACE(name);
+    ASSERT_LT(k, records.size());
+    const AdapterRecord& r = records[k++];
+    EXPECT_EQ(CutAtNul(r.adapter_name), name);
+    EXPECT_EQ(r.index, link["ifindex"].get<int>());
+    if (link.value("link_type", "") == "ether") {
+      EXPECT_EQ(r.type, 6);
+      EXPECT_EQ(r.address_length, 6);
+      EXPECT_EQ(MacToText(r.address), MacOf(link));
+    }
+    const std::vector<std::string> v4 = ip.v4.count(name) ? ip.v4.at(name) : std::vector<std::string>{"0.0.0.0"};
+    EXPECT_EQ(CutAtNul(r.ip_address_list.ip_address), v4[0]);
+    EXPECT_EQ(r.ip_address_list.next != 0, v4.size() > 1);
+    EXPECT_EQ(CutAtNul(r.gateway_list.ip_address), Or(ip.gateway, name, "0.0.0.0"));
+  }
+  EXPECT_EQ(k, records.size());
+  if (k == 0) {
+    EXPECT_EQ(walk.outcome, WalkOutcome::kEmpty);
+    return;
+  }
+
+  // Every IPv4 address of an adapter along its address list, inside the buffer.
+  std::vector<uint8_t> buffer(api->NeededLength());
+  uint32_t location = 0;
+  ASSERT_EQ(api->Fill(buffer, &location), 0u);
+  for (uint32_t position = location; position != 0;) {
+    const uint64_t offset = static_cast<uint32_t>(position - location);
+    ASSERT_LE(offset + rec::kAdapterSize, buffer.size());
+    const AdapterRecord r = ReadAdapterRecord(buffer.data() + offset);
+    const std::string name = CutAtNul(r.adapter_name);
+    SCOPED_TRACE(name);
+    std::vector<std::string> listed = {CutAtNul(r.ip_address_list.ip_address)};
+    for (uint32_t entry = static_cast<uint32_t>(r.ip_address_list.next); entry != 0;) {
+      const uint64_t at = static_cast<uint32_t>(entry - location);
+      ASSERT_LE(at + rec::kAddrSize, buffer.size());
+      const uint8_t* e = buffer.data() + at;
+      listed.push_back(CutAtNul(std::string(reinterpret_cast<const char*>(e + rec::kAddrIpAddress), 16)));
+      entry = rec::GetU32(e + rec::kAddrNext);
+    }
+    EXPECT_EQ(listed, ip.v4.count(name) ? ip.v4.at(name) : std::vector<std::string>{"0.0.0.0"});
+    position = static_cast<uint32_t>(r.next);
+  }
+}
+
+TEST(NetworkLinuxTest, InterfaceTableAgreesWithIp) {
+  IpView ip;
+  if (!ReadIp(ip)) GTEST_SKIP() << "ip is not available";
+  auto api = MakeLinuxInterfaceTableApi();
+  std::vector<uint8_t> table(api->NeededLength());
+  ASSERT_GE(table.size(), rec::kTableRows);
+  ASSERT_EQ(api->Fill(table), 0u);
+  ASSERT_EQ(rec::GetU32(table.data()), ip.links.size());
+  ASSERT_EQ(table.size(), rec::kTableRows + rec::kRowSize * ip.links.size());
+  for (std::size_t i = 0; i < ip.links.size(); ++i) {
+    const json& link = ip.links[i];
+    SCOPED_TRACE(link["ifname"].get<std::string>());
+    const uint8_t* row = table.data() + rec::kTableRows + i * rec::kRowSize;
+    EXPECT_EQ(rec::GetI32(row + rec::kRowIndex), link["ifindex"].get<int>());
+    EXPECT_EQ(rec::GetU32(row + rec::kRowMtu), link["mtu"].get<uint32_t>());
+    const json flags = link.value("flags", json::array());
+    const bool up = std::find(flags.begin(), flags.end(), "UP") != flags.end();
+    EXPECT_EQ(rec::GetU32(row + rec::kRowAdminStatus), up ? 1u : 2u);
+    const std::string type = link.value("link_type", "");
+    if (type == "ether" || type == "loopback") {
+      EXPECT_EQ(rec::GetU32(row + rec::kRowType), type == "ether" ? 6u : 24u);
+      EXPECT_EQ(MacToText(std::span<const uint8_t, 8>(row + rec::kRowPhysAddr, 8)), MacOf(link));
+      EXPECT_EQ(rec::GetU32(row + rec::kRowPhysAddrLen), 6u);
+    }
+    const std::string descr(reinterpret_cast<const char*>(row + rec::kRowDescr));
+    EXPECT_FALSE(descr.empty());
+    EXPECT_EQ(rec::GetU32(row + rec::kRowDescrLen), descr.size() + 1);
+  }
+}
+
+// The adapter report with the location numbers of fields 5 and 7, which
+// differ from call to call, replaced by "#".
+std::string WithoutLocations(std::string text) {
+  for (const std::string marker : {"|\\5|", "|\\7|"}) {
+    for (std::size_t at = text.find(marker); at != std::string::npos; at = text.find(marker, at + 1)) {
+      const std::size_t from = at + marker.size();
+      text.replace(from, text.find('\t', from) - from, "#");
+    }
+  }
+  return text;
+}
+
+// What --capture writes, replayed, gives the live texts of tests 1 and 2.
+TEST(NetworkLinuxTest, CaptureReplaysAsLive) {
+  testing::ScratchDir dir;
+  Platform live = MakeLivePlatform();
+  const std::string adapters = GetAdaptersReport(*live.adapters);
+  const std::string interfaces = GetInterfacesReport(*live.interfaces);
+  Platform replay = MakeSnapshotPlatform(ParseSnapshot(CaptureSnapshot(live), "capture"));
+  EXPECT_EQ(WithoutLocations(GetAdaptersReport(*replay.adapters)), WithoutLocations(adapters));
+  EXPECT_EQ(GetInterfacesReport(*replay.interfaces), interfaces);
+}
+
+}  // namespace
+}  // namespace hostprobe
