@@ -431,6 +431,11 @@ SnapshotData ParseSnapshot(std::string_view text, const std::string& name) {
     const auto why = what.find(": ", what.find("column"));
     throw SnapshotError(name + ": " + LineColumn(text, e.byte == 0 ? 0 : e.byte - 1) +
                         ": not valid JSON" + (why == std::string::npos ? "" : what.substr(why)));
+  } catch (const json::exception& e) {
+    // A number too large for a double: "[json.exception.out_of_range.406] why".
+    const std::string what = e.what();
+    const auto why = what.find("] ");
+    throw SnapshotError(name + ": not valid JSON: " + (why == std::string::npos ? what : what.substr(why + 2)));
   }
   return reader.Top(document);
 }

@@ -67,6 +67,8 @@ TEST(SnapshotTest, InvalidSnapshotsAreRejectedWithAPlace) {
       {"wrong version", "{\"hostprobe_snapshot\": 2}",
        "hostprobe_snapshot: unsupported snapshot version (this build reads version 1)"},
       {"deep nesting", std::string(100, '[') + std::string(100, ']'), "nesting deeper than 32 levels"},
+      {"number beyond a double", "{\"probes\": {\"ldtCheck\": 5E555}}",
+       "not valid JSON: number overflow parsing '5E555'"},
       {"empty file", "", "line 1, column 1: not valid JSON: syntax error while parsing value - unexpected end of input; expected '[', '{', or a literal"},
   };
   for (const BadCase& c : cases) {
@@ -147,8 +149,8 @@ TEST(SnapshotTest, AdapterChainFillsExactlyTheBuffer) {
   EXPECT_EQ(location, kSnapshotBufferLocation);
   EXPECT_EQ(records::GetU32(buffer.data() + records::kAdNext), location + 640);
   EXPECT_EQ(records::GetU32(buffer.data() + records::kAdType), 1u);
+  // The second record is cut at the buffer's end: its Next is there, its Type is not.
   EXPECT_EQ(records::GetU32(buffer.data() + 640 + records::kAdNext), location + 1280);
-  EXPECT_EQ(records::GetU32(buffer.data() + 640 + records::kAdType), 2u);
 }
 
 TEST(SnapshotTest, FailingFillReturnsItsStatus) {
@@ -179,7 +181,12 @@ TEST(SnapshotTest, CaptureRoundTrips) {
   Platform first = MakeSnapshotPlatform(ParseSnapshot(text, "first"));
   const std::string captured = CaptureSnapshot(first);
   Platform second = MakeSnapshotPlatform(ParseSnapshot(captured, "second"));
-  EXPECT_EQ(CaptureSnapshot(second), captured);
+  // Equal but for the informational block, which holds the capture's time.
+  const auto without_captured = [](std::string text) {
+    const auto begin = text.find("  \"captured\"");
+    return text.erase(begin, text.find("},\n", begin) + 3 - begin);
+  };
+  EXPECT_EQ(without_captured(CaptureSnapshot(second)), without_captured(captured));
 
   auto adapter_bytes = [](Platform& p) {
     std::vector<uint8_t> b(p.adapters->NeededLength());
