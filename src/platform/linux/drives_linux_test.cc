@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/sysmacros.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
@@ -358,8 +359,9 @@ TEST(LinuxDrivesLiveTest, AgreesWithDf) {
     }
     ASSERT_NE(it, df->end()) << root << " is not listed by df";
     EXPECT_EQ(fstype, it->second.fstype) << root;
-    // Sizes move on a busy file system between the two reads: allow 1% of it.
-    const int64_t slack = total / 100;
+    // Sizes move on a busy file system between the two reads: allow 1% of it
+    // or 1 MiB, whichever is more.
+    const int64_t slack = std::max<int64_t>(total / 100, 1 << 20);
     EXPECT_LE(std::llabs(total - it->second.size), slack) << root;
     EXPECT_LE(std::llabs(free - it->second.avail), slack) << root;
   }

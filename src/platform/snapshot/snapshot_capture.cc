@@ -167,7 +167,6 @@ ordered_json Drives(DriveSource& source) {
   auto drives = source.Open();
   for (Drive* d : drives->Drives()) {
     ordered_json j;
-    j["letter"] = SystemToUtf8(d->DriveLetter());
     std::string failed;
     // A property whose read fails is recorded as the drive's failing read.
     auto read = [&](const char* property, auto get) {
@@ -178,9 +177,16 @@ ordered_json Drives(DriveSource& source) {
         failed = property;
       }
     };
+    j["letter"] = "";
     bool ready = false;
     read("IsReady", [&] { ready = d->IsReady(); });
     j["ready"] = ready;
+    // The letter names the drive even when an earlier read failed.
+    try {
+      j["letter"] = SystemToUtf8(d->DriveLetter());
+    } catch (const Error&) {
+      if (failed.empty()) failed = "DriveLetter";
+    }
     if (ready) {
       read("VolumeName", [&] { j["volume_name"] = SystemToUtf8(d->VolumeName()); });
       read("DriveType", [&] { j["type"] = d->DriveType(); });
