@@ -40,8 +40,6 @@ set(CPACK_PACKAGE_VENDOR "hostprobe")
 set(CPACK_PACKAGE_CONTACT "hostprobe maintainers <hostprobe@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "machine diagnostics: network adapters, drives and virtual machine probes")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Runs eight fixed tests (network adapters, interface table, drives, virtual machine probes\n and classification) and appends each result as a timestamped record to TEST_OUT.TXT.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -52,11 +50,13 @@ set(CPACK_DEB_COMPONENT_INSTALL ON)
 # base package.
 set(CPACK_COMPONENTS_ALL Unspecified)
 set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_NAME hostprobe)
+set(CPACK_DEBIAN_UNSPECIFIED_DESCRIPTION
+    "Runs eight fixed tests (network adapters, interface table, drives, four virtual\nmachine probes, a classification) and appends each result as a timestamped\nrecord to TEST_OUT.TXT. Install hostprobe-window for the window.")
 if(TARGET hostprobe-window)
   list(APPEND CPACK_COMPONENTS_ALL window)
   set(CPACK_DEBIAN_WINDOW_PACKAGE_NAME hostprobe-window)
   set(CPACK_DEBIAN_WINDOW_PACKAGE_DEPENDS "hostprobe (= ${PROJECT_VERSION})")
-  set(CPACK_COMPONENT_WINDOW_DESCRIPTION
-      "machine diagnostics: the Qt window of hostprobe\n The window with the two start buttons, TEST and Konec, started by hostprobe when a display\n is available.")
+  set(CPACK_DEBIAN_WINDOW_DESCRIPTION
+      "The Qt window with the two start buttons, TEST and Konec, that hostprobe\nstarts when a display is available.")
 endif()
 include(CPack)

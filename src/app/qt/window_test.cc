@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -319,6 +320,41 @@ class WindowTest : public QObject {
     const std::string log = ReadLog();
     QCOMPARE(CountRecords(log), 3);
     QCOMPARE(log, SessionLog(Fixture("window_no_probes.json"), {0}));
+  }
+
+  // hostprobe without options: the window program where a display is set,
+  // the console where none is.
+  void hostprobeStartsTheWindowOnlyWithADisplay() {
+    const QString fixture = QString::fromStdString(Fixture("window_plain.json"));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    QProcess console;
+    console.setProcessEnvironment(env);
+    console.start(HOSTPROBE_EXE, {"--replay", fixture});
+    console.write("k\n");
+    console.closeWriteChannel();
+    QVERIFY(console.waitForFinished(10000));
+    QCOMPARE(console.exitCode(), 0);
+    QCOMPARE(ReadLog(), std::string());  // Konec before any run
+
+    env.insert("DISPLAY", ":hostprobe-test");
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    QProcess window;
+    window.setProcessEnvironment(env);
+    window.start(HOSTPROBE_EXE, {"--replay", fixture});
+    QVERIFY(window.waitForStarted());
+    const QString cmdline = QStringLiteral("/proc/%1/cmdline").arg(window.processId());
+    QByteArray seen;
+    for (int i = 0; i < 500 && !seen.contains("hostprobe-window"); ++i) {
+      QTest::qWait(20);
+      QFile f(cmdline);
+      if (f.open(QIODevice::ReadOnly)) seen = f.readAll();
+    }
+    window.kill();
+    window.waitForFinished();
+    QCOMPARE(seen.split('\0').mid(1, 2), QList<QByteArray>({"--replay", fixture.toUtf8()}));
+    QVERIFY2(seen.split('\0')[0].endsWith("/hostprobe-window"), seen.constData());
   }
 
   void badSnapshotShowsTheMessageBoxAndEndsWithTwo() {

@@ -24,7 +24,8 @@ std::optional<int> OpenWindowProgram(const std::optional<std::string>& replay) {
   // Beside hostprobe (the build tree), or in the installed libexec directory.
   const std::filesystem::path dir = self.parent_path();
   for (const std::filesystem::path& program :
-       {dir / "hostprobe-window", dir / ".." / "libexec" / "hostprobe" / "hostprobe-window"}) {
+       {dir / "hostprobe-window",
+        (dir / ".." / "libexec" / "hostprobe" / "hostprobe-window").lexically_normal()}) {
     if (::access(program.c_str(), X_OK) != 0) continue;
     std::vector<std::string> args = {program.string()};
     if (replay) {
