@@ -65,11 +65,11 @@ struct Identity {
   int32_t serial = 0;
 };
 
-class Inspector {
+class DeviceLookup {
  public:
-  Inspector(const std::string& root, const MountEntry& mount) : root_(root), m_(mount) {}
+  DeviceLookup(const std::string& root, const MountEntry& mount) : root_(root), m_(mount) {}
 
-  Identity Inspect() {
+  Identity Identify() {
     Identity id;
     device_ = BlockDevice();
     id.type = Type();
@@ -249,7 +249,7 @@ class LinuxDrive : public Drive {
 
  private:
   const Identity& Ident() {
-    if (!identity_) identity_ = Inspector(context_->config.root, m_).Inspect();
+    if (!identity_) identity_ = DeviceLookup(context_->config.root, m_).Identify();
     return *identity_;
   }
 
