@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/error.h"
 #include "platform/records.h"
@@ -143,6 +144,56 @@ bool Repack(std::span<const uint8_t> native, uint64_t native_location, std::span
     r::PutU32(p + r::kAdLeaseExpires, static_cast<uint32_t>(GetU64(n + kNLeaseExpires)));
   });
   return true;
+}
+
+namespace {
+
+constexpr uint32_t kBufferOverflow = 111;
+
+class RepackingAdapterApi : public AdapterApi {
+ public:
+  explicit RepackingAdapterApi(NativeFetch fetch) : fetch_(std::move(fetch)) {}
+
+  uint32_t NeededLength() override {
+    uint32_t length = 0;
+    fetch_(nullptr, &length);
+    native_length_ = length;
+    if (length == 0) return 0;
+    // The chain may grow between two calls: fetch until it fits.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      std::vector<uint8_t> native(length);
+      const uint32_t status = fetch_(native.data(), &length);
+      if (status == 0) {
+        native_length_ = static_cast<uint32_t>(native.size());
+        return PackedLength(native, reinterpret_cast<uintptr_t>(native.data()));
+      }
+      if (status != kBufferOverflow) break;
+    }
+    // Not fetchable now: the filling call will report the platform's status.
+    return native_length_;
+  }
+
+  uint32_t Fill(std::span<uint8_t> buffer, uint32_t* location) override {
+    uint32_t length = native_length_;
+    std::vector<uint8_t> native(length);
+    const uint32_t status = fetch_(native.data(), &length);
+    if (status != 0) return status;
+    uint32_t at = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(buffer.data()));
+    if (at == 0 || uint64_t{at} + buffer.size() > 0xFFFFFFFFu) at = 0x10000;
+    if (!Repack(native, reinterpret_cast<uintptr_t>(native.data()), buffer, at)) return kBufferOverflow;
+    *location = at;
+    return 0;
+  }
+
+ private:
+  NativeFetch fetch_;
+  uint32_t native_length_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<AdapterApi> MakeRepackingAdapterApi(NativeFetch fetch) {
+  return std::make_unique<RepackingAdapterApi>(std::move(fetch));
 }
 
 }  // namespace hostprobe::repack

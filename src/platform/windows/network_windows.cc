@@ -24,48 +24,15 @@ static_assert(offsetof(IP_ADAPTER_INFO, CurrentIpAddress) == 432);
 static_assert(offsetof(IP_ADAPTER_INFO, HaveWins) == 584);
 static_assert(offsetof(IP_ADAPTER_INFO, LeaseExpires) == 696);
 
-// GetAdaptersInfo gives 704-byte records here: the sizing call fetches the
-// chain once to learn the length of its 640-byte form, and the filling call
-// fetches it again and repacks it.
-class AdapterApiWindows : public AdapterApi {
- public:
-  uint32_t NeededLength() override {
-    ULONG length = 0;
+std::unique_ptr<AdapterApi> MakeAdapterApi() {
+  return repack::MakeRepackingAdapterApi([](uint8_t* buffer, uint32_t* length) -> uint32_t {
+    ULONG n = *length;
     IP_ADAPTER_INFO probe;
-    GetAdaptersInfo(&probe, &length);
-    native_length_ = length;
-    if (length == 0) return 0;
-    // The chain may grow between two calls: fetch until it fits.
-    for (int attempt = 0; attempt < 4; ++attempt) {
-      std::vector<uint8_t> native(length);
-      const ULONG status = GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(native.data()), &length);
-      if (status == ERROR_SUCCESS) {
-        native_length_ = static_cast<ULONG>(native.size());
-        return repack::PackedLength(native, reinterpret_cast<uintptr_t>(native.data()));
-      }
-      if (status != ERROR_BUFFER_OVERFLOW) break;
-    }
-    // Not fetchable now: the filling call will report the platform's status.
-    return native_length_;
-  }
-
-  uint32_t Fill(std::span<uint8_t> buffer, uint32_t* location) override {
-    ULONG length = native_length_;
-    std::vector<uint8_t> native(length);
-    const ULONG status = GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(native.data()), &length);
-    if (status != ERROR_SUCCESS) return status;
-    uint32_t at = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(buffer.data()));
-    if (at == 0 || uint64_t{at} + buffer.size() > 0xFFFFFFFFu) at = 0x10000;
-    if (!repack::Repack(native, reinterpret_cast<uintptr_t>(native.data()), buffer, at)) {
-      return ERROR_BUFFER_OVERFLOW;  // what the platform says of a buffer too small
-    }
-    *location = at;
-    return 0;
-  }
-
- private:
-  ULONG native_length_ = 0;
-};
+    const ULONG status = GetAdaptersInfo(buffer ? reinterpret_cast<IP_ADAPTER_INFO*>(buffer) : &probe, &n);
+    *length = n;
+    return status;
+  });
+}
 
 #else
 static_assert(sizeof(IP_ADAPTER_INFO) == records::kAdapterSize);
@@ -92,6 +59,8 @@ class AdapterApiWindows : public AdapterApi {
     return status;
   }
 };
+
+std::unique_ptr<AdapterApi> MakeAdapterApi() { return std::make_unique<AdapterApiWindows>(); }
 #endif
 
 class InterfaceTableApiWindows : public InterfaceTableApi {
@@ -110,7 +79,7 @@ class InterfaceTableApiWindows : public InterfaceTableApi {
 
 }  // namespace
 
-std::unique_ptr<AdapterApi> MakeWindowsAdapterApi() { return std::make_unique<AdapterApiWindows>(); }
+std::unique_ptr<AdapterApi> MakeWindowsAdapterApi() { return MakeAdapterApi(); }
 
 std::unique_ptr<InterfaceTableApi> MakeWindowsInterfaceTableApi() {
   return std::make_unique<InterfaceTableApiWindows>();

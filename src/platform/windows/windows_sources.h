@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -52,6 +53,14 @@ uint32_t PackedLength(std::span<const uint8_t> native, uint64_t native_location)
 // records do not fit in `out`. Throws like PackedLength.
 bool Repack(std::span<const uint8_t> native, uint64_t native_location, std::span<uint8_t> out,
             uint32_t out_location);
+
+// An adapter API over 64-bit records: `fetch(buffer, &length)` acts as
+// GetAdaptersInfo does in a 64-bit process (buffer null: the sizing call).
+// The sizing call fetches the chain once to learn the length of its packed
+// form; the filling call fetches it again and repacks it, answering 111 (the
+// platform's buffer overflow) when the chain no longer fits.
+using NativeFetch = std::function<uint32_t(uint8_t* buffer, uint32_t* length)>;
+std::unique_ptr<AdapterApi> MakeRepackingAdapterApi(NativeFetch fetch);
 
 }  // namespace repack
 }  // namespace hostprobe
