@@ -14,6 +14,12 @@ cmake --preset linux >/dev/null
 cmake --build --preset linux -j"$jobs"
 ctest --preset linux -j"$jobs"
 
+stage "Linux packages (.deb)"
+(cd build/linux && rm -f ./*.deb && cpack -G DEB >/dev/null &&
+ dpkg-deb -c hostprobe_*_amd64.deb | grep ' ./usr/bin/hostprobe$' >/dev/null &&
+ dpkg-deb -c hostprobe-window_*_amd64.deb | grep '/usr/libexec/hostprobe/hostprobe-window$' >/dev/null &&
+ ls -1 ./*.deb)
+
 if [ -f cmake/mingw-x86_64.cmake ]; then
   stage "Windows x64 (Wine)"
   export WINEDEBUG=-all WINEPREFIX="${WINEPREFIX:-$PWD/build/wineprefix-x64}"

@@ -133,9 +133,9 @@ void FrmTest::Handle(Handler handler) {
     handler();
     return;
   } catch (const Error& e) {
-    message = std::string("Error: ") + e.what();
+    message = e.what();
   } catch (const std::bad_alloc&) {
-    message = "Error: out of memory";
+    message = "out of memory";
   }
   ShowError(this, message);
   done(1);
@@ -161,7 +161,7 @@ int RunWindow(const std::vector<std::string>& args) {
     ShowError(nullptr, e.what());
     return 2;
   } catch (const Error& e) {
-    ShowError(nullptr, std::string("Error: ") + e.what());
+    ShowError(nullptr, e.what());
     return 1;
   }
   FrmTest window(platform);
