@@ -237,16 +237,37 @@ HWND CreateFrmTest(Platform& platform, int show, ErrorSink on_error) {
   return window;
 }
 
-bool PumpOne(HWND window, int* exit_code) {
-  MSG msg;
-  const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-  if (got == 0 || got == -1) {
-    *exit_code = got == 0 ? static_cast<int>(msg.wParam) : 1;
+namespace {
+
+// One message: Tab, Enter and Esc go through the dialog manager, which turns
+// Enter into the default button's click (IDOK) and Esc into IDCANCEL.
+bool Handle(HWND window, MSG& msg, int* exit_code) {
+  if (msg.message == WM_QUIT) {
+    *exit_code = static_cast<int>(msg.wParam);
     return false;
   }
   if (!IsWindow(window) || !IsDialogMessageW(window, &msg)) {
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool PumpOne(HWND window, int* exit_code) {
+  MSG msg;
+  if (GetMessageW(&msg, nullptr, 0, 0) == -1) {
+    *exit_code = 1;
+    return false;
+  }
+  return Handle(window, msg, exit_code);
+}
+
+bool PumpPending(HWND window, int* exit_code) {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (!Handle(window, msg, exit_code)) return false;
   }
   return true;
 }

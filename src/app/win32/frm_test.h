@@ -32,6 +32,10 @@ HWND CreateFrmTest(Platform& platform, int show, ErrorSink on_error = {});
 // ended; *exit_code then holds the program's exit code.
 bool PumpOne(HWND window, int* exit_code);
 
+// Handles every message waiting in the queue without blocking. Returns false
+// when the loop has ended (*exit_code as above).
+bool PumpPending(HWND window, int* exit_code);
+
 // The message loop until the window is gone; returns the exit code.
 int RunMessageLoop(HWND window);
 
