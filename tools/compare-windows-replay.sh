@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Replays every snapshot fixture with --pass 1 through the Linux build and the
+# Windows build under Wine, and checks that both write the same log, byte for
+# byte. Usage: tools/compare-windows-replay.sh [LINUX_HOSTPROBE [WINDOWS_EXE [WINE]]]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+linux=$(realpath "${1:-build/linux/hostprobe}")
+windows=$(realpath "${2:-build/windows-x64/hostprobe.exe}")
+wine=${3:-$(command -v /usr/lib/wine/wine64 || command -v wine)}
+export WINEDEBUG=-all WINEPREFIX="${WINEPREFIX:-$PWD/build/wineprefix-x64}"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failed=0
+for fixture in tests/fixtures/*.json; do
+  name=$(basename "$fixture")
+  mkdir -p "$work/l/$name" "$work/w/$name"
+  (cd "$work/l/$name" && "$linux" --replay "$OLDPWD/$fixture" --pass 1 >/dev/null 2>&1) && lc=0 || lc=$?
+  (cd "$work/w/$name" && "$wine" "$windows" --replay "Z:$OLDPWD/$fixture" --pass 1 >/dev/null 2>&1) && wc=0 || wc=$?
+  if [ "$lc" != "$wc" ]; then
+    echo "DIFFER $name: exit code $lc (Linux) vs $wc (Windows)"; failed=1
+  elif ! cmp -s "$work/l/$name/TEST_OUT.TXT" "$work/w/$name/TEST_OUT.TXT" 2>/dev/null &&
+       [ -e "$work/l/$name/TEST_OUT.TXT" -o -e "$work/w/$name/TEST_OUT.TXT" ]; then
+    echo "DIFFER $name: logs differ"; failed=1
+  else
+    echo "same   $name (exit $lc, $(stat -c %s "$work/l/$name/TEST_OUT.TXT" 2>/dev/null || echo 0) bytes)"
+  fi
+done
+exit $failed
