@@ -26,6 +26,7 @@ if [ -f cmake/mingw-x86_64.cmake ]; then
   cmake --preset windows-x64 >/dev/null
   cmake --build --preset windows-x64 -j"$jobs"
   ctest --preset windows-x64
+  tools/compare-windows-replay.sh build/linux/hostprobe build/windows-x64/hostprobe.exe
 fi
 
 if [ -f cmake/mingw-i686.cmake ]; then
