@@ -60,7 +60,7 @@ int16_t AdapterCount(uint32_t needed_length) {
   return static_cast<int16_t>(count);
 }
 
-WalkResult WalkAdapters(AdapterApi& api, const AdapterVisitor& visit) {
+WalkResult WalkAdapters(AdapterApi& api, const AdapterVisitor& visit, const WalkStart& start) {
   WalkResult result;
   const uint32_t length = api.NeededLength();
   if (length == 0) return result;
@@ -76,6 +76,7 @@ WalkResult WalkAdapters(AdapterApi& api, const AdapterVisitor& visit) {
   }
 
   result.outcome = WalkOutcome::kWalked;
+  if (start) start(result.count);
   uint32_t position = location;
   for (int16_t i = 0; i < result.count; ++i) {
     if (position == 0) break;

@@ -66,8 +66,11 @@ struct WalkResult {
 // Called with each record and its index from 0; returns false to end the walk.
 using AdapterVisitor = std::function<bool(int16_t index, const AdapterRecord& record)>;
 
+// Called once the filling call has succeeded, with C, before any record.
+using WalkStart = std::function<void(int16_t count)>;
+
 // Runs the walk. A record that does not lie wholly inside the buffer throws
 // Error (kIndexOutOfRange); a chain that loops ends after C records.
-WalkResult WalkAdapters(AdapterApi& api, const AdapterVisitor& visit);
+WalkResult WalkAdapters(AdapterApi& api, const AdapterVisitor& visit, const WalkStart& start = {});
 
 }  // namespace hostprobe

@@ -8,36 +8,57 @@ namespace {
 
 constexpr const char* kStart = "Start Adapter Info ... \r\n";
 
-// CR LF, "[i] ", then fourteen TAB-separated fields, 1 to 13 behind their
-// "|\n|" markers.
-std::string AdapterLine(int16_t i, const AdapterRecord& r) {
-  const auto n = [](int32_t v) { return std::to_string(v); };
-  std::string line = "\r\n[" + std::to_string(i) + "] ";
-  line += CutAtNul(r.description);
-  line += "\t|\\1|" + n(r.address_length);
-  line += "\t|\\2|" + MacToText(r.address);
-  line += "\t|\\3|" + r.adapter_name;
-  line += "\t|\\4|" + n(r.type);
-  line += "\t|\\5|" + n(r.current_ip_address);
-  line += "\t|\\6|" + n(r.dhcp_enabled);
-  line += "\t|\\7|" + n(r.ip_address_list.next);
-  line += "\t|\\8|" + r.dhcp_server.ip_address;
-  line += "\t|\\9|" + r.gateway_list.ip_address;
-  line += "\t|\\10|" + n(r.have_wins);
-  line += "\t|\\11|" + r.ip_address_list.ip_address;
-  line += "\t|\\12|" + r.primary_wins_server.ip_address;
-  line += "\t|\\13|" + r.secondary_wins_server.ip_address;
-  return line;
+// Appends CR LF, "[i] ", then fourteen TAB-separated fields, 1 to 13 behind
+// their "|\n|" markers.
+void AppendAdapterLine(std::string& out, int16_t i, const AdapterRecord& r) {
+  const auto field = [&out](const char* marker, const std::string& text) {
+    out += marker;
+    out += text;
+  };
+  const auto number = [&out](const char* marker, int32_t v) {
+    out += marker;
+    out += std::to_string(v);
+  };
+  out += "\r\n[";
+  out += std::to_string(i);
+  out += "] ";
+  out += CutAtNul(r.description);
+  number("\t|\\1|", r.address_length);
+  field("\t|\\2|", MacToText(r.address));
+  field("\t|\\3|", r.adapter_name);
+  number("\t|\\4|", r.type);
+  number("\t|\\5|", r.current_ip_address);
+  number("\t|\\6|", r.dhcp_enabled);
+  number("\t|\\7|", r.ip_address_list.next);
+  field("\t|\\8|", r.dhcp_server.ip_address);
+  field("\t|\\9|", r.gateway_list.ip_address);
+  number("\t|\\10|", r.have_wins);
+  field("\t|\\11|", r.ip_address_list.ip_address);
+  field("\t|\\12|", r.primary_wins_server.ip_address);
+  field("\t|\\13|", r.secondary_wins_server.ip_address);
 }
+
+// A line without its description and numbers: CR LF, brackets, markers,
+// TABs, the address text and the fixed-width texts.
+constexpr std::size_t kLineBytes = 2 + 3 + 56 + 13 + 17 + 260 + 5 * 16;
 
 }  // namespace
 
 std::string GetAdaptersReport(AdapterApi& api) {
-  std::string lines;
-  const WalkResult walk = WalkAdapters(api, [&](int16_t i, const AdapterRecord& r) {
-    lines += AdapterLine(i, r);
-    return true;
-  });
+  std::string report;
+  const auto start = [&](int16_t count) {
+    // The header, then room for every line the walk may visit.
+    report.reserve(32 + static_cast<std::size_t>(count) * (kLineBytes + 64));
+    report += std::to_string(count);
+    report += " Adapter(s):";
+  };
+  const WalkResult walk = WalkAdapters(
+      api,
+      [&](int16_t i, const AdapterRecord& r) {
+        AppendAdapterLine(report, i, r);
+        return true;
+      },
+      start);
   switch (walk.outcome) {
     case WalkOutcome::kEmpty:
       return std::string(kStart) + "Buffer=0 Exit from Adapter info.";
@@ -47,7 +68,7 @@ std::string GetAdaptersReport(AdapterApi& api) {
     case WalkOutcome::kWalked:
       break;
   }
-  return std::to_string(walk.count) + " Adapter(s):" + lines;
+  return report;
 }
 
 }  // namespace hostprobe
