@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Replays every snapshot fixture with --pass 1 through the Linux build and the
 # Windows build under Wine, and checks that both write the same log, byte for
-# byte. Usage: tools/compare-windows-replay.sh [LINUX_HOSTPROBE [WINDOWS_EXE [WINE]]]
+# byte. A fixture without a fixed timestamp gets one (in a copy), since the
+# live clocks of the two builds differ in time and locale. Usage: tools/compare-windows-replay.sh [LINUX_HOSTPROBE [WINDOWS_EXE [WINE]]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 linux=$(realpath "${1:-build/linux/hostprobe}")
@@ -13,9 +14,16 @@ trap 'rm -rf "$work"' EXIT
 failed=0
 for fixture in tests/fixtures/*.json; do
   name=$(basename "$fixture")
+  if ! grep -q '"timestamp"' "$fixture" &&
+     python3 -c 'import json, sys
+d = json.load(open(sys.argv[1])); d["timestamp"] = "1.1.2027 0:00:01"
+json.dump(d, open(sys.argv[2], "w"))' "$fixture" "$work/$name" 2>/dev/null; then
+    fixture=$work/$name
+  fi
+  path=$(realpath "$fixture")
   mkdir -p "$work/l/$name" "$work/w/$name"
-  (cd "$work/l/$name" && "$linux" --replay "$OLDPWD/$fixture" --pass 1 >/dev/null 2>&1) && lc=0 || lc=$?
-  (cd "$work/w/$name" && "$wine" "$windows" --replay "Z:$OLDPWD/$fixture" --pass 1 >/dev/null 2>&1) && wc=0 || wc=$?
+  (cd "$work/l/$name" && "$linux" --replay "$path" --pass 1 >/dev/null 2>&1) && lc=0 || lc=$?
+  (cd "$work/w/$name" && "$wine" "$windows" --replay "Z:$path" --pass 1 >/dev/null 2>&1) && wc=0 || wc=$?
   if [ "$lc" != "$wc" ]; then
     echo "DIFFER $name: exit code $lc (Linux) vs $wc (Windows)"; failed=1
   elif ! cmp -s "$work/l/$name/TEST_OUT.TXT" "$work/w/$name/TEST_OUT.TXT" 2>/dev/null &&
