@@ -1,6 +1,8 @@
 // Reading and validating snapshot files. Every problem is reported with the
 // file name, the JSON path of the offending value and what is wrong with it.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -411,6 +413,11 @@ std::string LineColumn(std::string_view text, std::size_t pos) {
   return "line " + std::to_string(line) + ", column " + std::to_string(column);
 }
 
+[[noreturn]] void TooLarge(const std::string& path) {
+  throw SnapshotError(path + ": snapshot larger than the limit of " + std::to_string(kMaxSnapshotBytes >> 20) +
+                      " MiB");
+}
+
 }  // namespace
 
 SnapshotData ParseSnapshot(std::string_view text, const std::string& name) {
@@ -449,16 +456,20 @@ SnapshotData ReadSnapshotFile(const std::string& path) {
   if (std::filesystem::is_directory(status)) {
     throw SnapshotError(path + ": cannot read the snapshot: it is a directory");
   }
+  if (std::filesystem::is_regular_file(status)) {
+    const auto size = std::filesystem::file_size(path, ec);
+    if (!ec && size > kMaxSnapshotBytes) TooLarge(path);
+  }
+  errno = 0;
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw SnapshotError(path + ": cannot read the snapshot: permission denied or unreadable");
+  if (!in) {
+    throw SnapshotError(path + ": cannot read the snapshot: " + (errno ? std::strerror(errno) : "cannot open"));
+  }
   std::string text;
   char chunk[65536];
   while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
     text.append(chunk, static_cast<std::size_t>(in.gcount()));
-    if (text.size() > kMaxSnapshotBytes) {
-      throw SnapshotError(path + ": snapshot larger than the limit of " +
-                          std::to_string(kMaxSnapshotBytes >> 20) + " MiB");
-    }
+    if (text.size() > kMaxSnapshotBytes) TooLarge(path);
   }
   if (in.bad()) throw SnapshotError(path + ": cannot read the snapshot: read error");
   return ParseSnapshot(text, path);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "platform/error.h"
 #include "test_util.h"
@@ -86,7 +87,8 @@ TEST(SnapshotTest, InvalidSnapshotsAreRejectedWithAPlace) {
 TEST(SnapshotTest, UnreadableFilesAreRejected) {
   ScratchDir dir;
   std::filesystem::create_directory("a_dir");
-  WriteFile("big.json", std::string(kMaxSnapshotBytes + 1, ' '));
+  WriteFile("big.json", "");
+  std::filesystem::resize_file("big.json", 100u << 20);  // 100 MB, sparse
   struct {
     std::string file, message;
   } cases[] = {
@@ -100,6 +102,17 @@ TEST(SnapshotTest, UnreadableFilesAreRejected) {
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.err, "hostprobe: " + c.message + "\n");
   }
+  EXPECT_FALSE(std::filesystem::exists("TEST_OUT.TXT"));
+}
+
+TEST(SnapshotTest, FileWithoutReadPermission) {
+  ScratchDir dir;
+  WriteFile("secret.json", "{}");
+  std::filesystem::permissions("secret.json", std::filesystem::perms::none);
+  if (std::ifstream("secret.json").good()) GTEST_SKIP() << "this user reads files without permission (root)";
+  const auto r = RunCliCapture({"--replay", "secret.json", "--pass", "1"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(r.err, "hostprobe: secret.json: cannot read the snapshot: Permission denied\n");
   EXPECT_FALSE(std::filesystem::exists("TEST_OUT.TXT"));
 }
 
