@@ -32,10 +32,10 @@ struct Links {
   uint32_t status = 0;
 };
 
-Links Read() {
+Links Read(const linux_net::LinkReader& read_links) {
   Links result;
   try {
-    result.links = linux_net::ReadLinks();
+    result.links = read_links();
   } catch (const Error&) {
     result.status = kErrorGenFailure;
   }
@@ -61,13 +61,15 @@ uint32_t Low32(uint64_t v) { return static_cast<uint32_t>(v); }
 
 class LinuxAdapterApi : public AdapterApi {
  public:
+  explicit LinuxAdapterApi(linux_net::LinkReader read_links) : read_links_(std::move(read_links)) {}
+
   uint32_t NeededLength() override {
-    const Links l = Read();
+    const Links l = Read(read_links_);
     return l.status != 0 ? 0 : Layout(l.links).length;
   }
 
   uint32_t Fill(std::span<uint8_t> buffer, uint32_t* location) override {
-    const Links l = Read();
+    const Links l = Read(read_links_);
     if (l.status != 0) return l.status;
     const Plan plan = Layout(l.links);
     if (plan.length > buffer.size()) return kErrorBufferOverflow;
@@ -116,6 +118,8 @@ class LinuxAdapterApi : public AdapterApi {
   }
 
  private:
+  linux_net::LinkReader read_links_;
+
   struct Plan {
     std::vector<const LinkFacts*> adapters;
     uint32_t length = 0;
@@ -159,13 +163,15 @@ uint32_t OperStatus(const LinkFacts& link) {
 
 class LinuxInterfaceTableApi : public InterfaceTableApi {
  public:
+  explicit LinuxInterfaceTableApi(linux_net::LinkReader read_links) : read_links_(std::move(read_links)) {}
+
   uint32_t NeededLength() override {
-    const Links l = Read();
+    const Links l = Read(read_links_);
     return l.status != 0 ? 0 : Length(l.links.size());
   }
 
   uint32_t Fill(std::span<uint8_t> buffer) override {
-    const Links l = Read();
+    const Links l = Read(read_links_);
     if (l.status != 0) return l.status;
     if (Length(l.links.size()) > buffer.size()) return kErrorInsufficientBuffer;
     std::fill(buffer.begin(), buffer.end(), 0);
@@ -205,6 +211,8 @@ class LinuxInterfaceTableApi : public InterfaceTableApi {
   }
 
  private:
+  linux_net::LinkReader read_links_;
+
   static uint32_t Length(std::size_t rows) {
     return static_cast<uint32_t>(std::min<uint64_t>(rec::kTableRows + uint64_t{rec::kRowSize} * rows, UINT32_MAX));
   }
@@ -212,7 +220,16 @@ class LinuxInterfaceTableApi : public InterfaceTableApi {
 
 }  // namespace
 
-std::unique_ptr<AdapterApi> MakeLinuxAdapterApi() { return std::make_unique<LinuxAdapterApi>(); }
-std::unique_ptr<InterfaceTableApi> MakeLinuxInterfaceTableApi() { return std::make_unique<LinuxInterfaceTableApi>(); }
+std::unique_ptr<AdapterApi> linux_net::MakeAdapterApi(LinkReader read_links) {
+  return std::make_unique<LinuxAdapterApi>(std::move(read_links));
+}
+std::unique_ptr<InterfaceTableApi> linux_net::MakeInterfaceTableApi(LinkReader read_links) {
+  return std::make_unique<LinuxInterfaceTableApi>(std::move(read_links));
+}
+
+std::unique_ptr<AdapterApi> MakeLinuxAdapterApi() { return linux_net::MakeAdapterApi(linux_net::ReadLinks); }
+std::unique_ptr<InterfaceTableApi> MakeLinuxInterfaceTableApi() {
+  return linux_net::MakeInterfaceTableApi(linux_net::ReadLinks);
+}
 
 }  // namespace hostprobe

@@ -4,9 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/adapter_api.h"
+#include "platform/interface_table_api.h"
 
 namespace hostprobe::linux_net {
 
@@ -43,6 +48,13 @@ struct LinkFacts {
 // Every interface, loopback included, sorted by index. Throws Error
 // (kPlatform) when the kernel cannot be asked.
 std::vector<LinkFacts> ReadLinks();
+
+// What the sources read the links with: ReadLinks, or a substitute in tests.
+using LinkReader = std::function<std::vector<LinkFacts>()>;
+
+// The live sources over `read_links`, called once per sizing and filling call.
+std::unique_ptr<AdapterApi> MakeAdapterApi(LinkReader read_links);
+std::unique_ptr<InterfaceTableApi> MakeInterfaceTableApi(LinkReader read_links);
 
 // The record type number of a link: Ethernet 6, loopback 24, PPP and
 // point-to-point 23, Wi-Fi 71, SLIP 28, token ring 9, tunnels 131, else 1.

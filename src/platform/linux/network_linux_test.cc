@@ -10,7 +10,9 @@
 #include "network/adapters_report.h"
 #include "network/interfaces_report.h"
 #include "network/mac_text.h"
+#include "platform/error.h"
 #include "platform/linux/linux_sources.h"
+#include "platform/linux/network_linux_facts.h"
 #include "platform/records.h"
 #include "platform/snapshot/snapshot.h"
 #include "test_util.h"
@@ -183,6 +185,55 @@ TEST(NetworkLinuxTest, CaptureReplaysAsLive) {
   Platform replay = MakeSnapshotPlatform(ParseSnapshot(CaptureSnapshot(live), "capture"));
   EXPECT_EQ(WithoutLocations(GetAdaptersReport(*replay.adapters)), WithoutLocations(adapters));
   EXPECT_EQ(GetInterfacesReport(*replay.interfaces), interfaces);
+}
+
+
+// The kernel's view changing between the sizing and the filling call, or
+// not answering: each gives the reports' soft result, never a read past the
+// buffer.
+TEST(NetworkLinuxFaultTest, LinksChangingBetweenSizingAndFilling) {
+  auto link = [](int32_t index, const char* name) {
+    linux_net::LinkFacts l;
+    l.index = index;
+    l.name = name;
+    l.description = name;
+    l.arphrd = 1;  // Ethernet
+    l.address = {2, 0, 0x5E, 0, 0, static_cast<uint8_t>(index)};
+    return l;
+  };
+  const std::vector<linux_net::LinkFacts> one = {link(2, "eth0")};
+  const std::vector<linux_net::LinkFacts> two = {link(2, "eth0"), link(3, "eth1")};
+  // Answers `first` to the sizing call and `then` to every later call.
+  auto changing = [](std::vector<linux_net::LinkFacts> first, std::vector<linux_net::LinkFacts> then) {
+    return [first, then, calls = 0]() mutable { return calls++ == 0 ? first : then; };
+  };
+  const std::string eth0_line =
+      "\r\n[0] eth0\t|\\1|6\t|\\2|02-00-5E-00-00-02\t|\\3|eth0" + std::string(256, '\0') +
+      "\t|\\4|6\t|\\5|0\t|\\6|0\t|\\7|0\t|\\8|" + std::string(16, '\0') + "\t|\\9|0.0.0.0" +
+      std::string(9, '\0') + "\t|\\10|0\t|\\11|0.0.0.0" + std::string(9, '\0') + "\t|\\12|" +
+      std::string(16, '\0') + "\t|\\13|" + std::string(16, '\0');
+
+  // An interface added in between no longer fits: the platform's overflow status.
+  auto grown = linux_net::MakeAdapterApi(changing(one, two));
+  EXPECT_EQ(GetAdaptersReport(*grown), "Start Adapter Info ... \r\nSTS= 111 Exit from Adapter info.");
+  auto grown_table = linux_net::MakeInterfaceTableApi(changing(one, two));
+  EXPECT_EQ(GetInterfacesReport(*grown_table), "");
+
+  // An interface gone in between: the count from the sizing call, one line.
+  auto shrunk = linux_net::MakeAdapterApi(changing(two, one));
+  EXPECT_EQ(GetAdaptersReport(*shrunk), "2 Adapter(s):" + eth0_line);
+  auto shrunk_table = linux_net::MakeInterfaceTableApi(changing(two, one));
+  EXPECT_EQ(GetInterfacesReport(*shrunk_table),
+            "1 Interface(s):\r\n[1] eth0\t6\t2\t0\t02-00-5E-00-00-02");
+
+  // The kernel cannot be asked: nothing to list.
+  auto failing = [] () -> std::vector<linux_net::LinkFacts> {
+    throw Error(ErrorKind::kPlatform, "netlink socket: Permission denied");
+  };
+  auto no_kernel = linux_net::MakeAdapterApi(failing);
+  EXPECT_EQ(GetAdaptersReport(*no_kernel), "Start Adapter Info ... \r\nBuffer=0 Exit from Adapter info.");
+  auto no_kernel_table = linux_net::MakeInterfaceTableApi(failing);
+  EXPECT_EQ(GetInterfacesReport(*no_kernel_table), "");
 }
 
 }  // namespace
