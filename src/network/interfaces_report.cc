@@ -38,8 +38,8 @@ std::string GetInterfacesReport(InterfaceTableApi& api) {
 
   const int32_t count = rec::GetI32(buffer.data() + rec::kTableCount);
   std::string text = std::to_string(count) + " Interface(s):";
-  // A negative count runs no rows.
-  if (count > 32767) {
+  // The rows are counted in 16 bits; a negative count runs none.
+  if (count > 32767 || count < -32768) {
     throw Error(ErrorKind::kOverflow,
                 "interface count " + std::to_string(count) + " does not fit 16 bits");
   }

@@ -215,7 +215,7 @@ TEST(InterfacesReportTest, Rows) {
       {R"({"interfaces": {"rows": []}})", "0 Interface(s):"},
       // A count that reads as negative: the header, no rows.
       {R"({"interfaces": {"num_entries": 4294967295, "rows": []}})", "-1 Interface(s):"},
-      {R"({"interfaces": {"num_entries": 2147483648}})", "-2147483648 Interface(s):"},
+      {R"({"interfaces": {"num_entries": -32768}})", "-32768 Interface(s):"},
       {R"({"interfaces": {"rows": [{"descr": "x", "descr_len": 1, "type": 6}]}})",
        "1 Interface(s):\r\n[1] \t6\t0\t0\t00-00-00-00-00-00"},
       // The description is cut by dwDescrLen, not at a NUL; all 256 bytes at most.
@@ -253,7 +253,10 @@ TEST(InterfacesReportTest, ErrorsEndTheReport) {
   const std::pair<std::string, ErrorKind> cases[] = {
       {R"({"interfaces": {"rows": [{"descr": "x", "descr_len": 0}]}})", ErrorKind::kInvalidArgument},
       {R"({"interfaces": {"rows": [{"descr": "x", "descr_len": 4294967295}]}})", ErrorKind::kInvalidArgument},
+      // The loop runs on a 16-bit count: beyond -32768 to 32767 is an overflow.
       {R"({"interfaces": {"num_entries": 32768}})", ErrorKind::kOverflow},
+      {R"({"interfaces": {"num_entries": -32769}})", ErrorKind::kOverflow},
+      {R"({"interfaces": {"num_entries": 2147483648}})", ErrorKind::kOverflow},
       // More rows promised than the buffer holds: the next row starts at its end,
       {R"({"interfaces": {"num_entries": 2, "rows": [{"descr_len": 1}]}})", ErrorKind::kIndexOutOfRange},
       // or starts inside it and runs past it,
