@@ -22,6 +22,9 @@ using nlohmann::json;
 namespace rec = records;
 
 constexpr int kMaxDepth = 32;
+// Four million values: about twice a capture of 32,767 adapters and 32,767
+// interfaces.
+constexpr std::size_t kMaxValues = 4'000'000;
 
 class Reader {
  public:
@@ -209,6 +212,9 @@ class Reader {
       const json& list = v["records"];
       const std::string at = Join(where, "records");
       ExpectArray(list, at);
+      if (list.size() > kMaxSnapshotBytes / rec::kAdapterSize) {
+        Fail(at, "more records than a 64 MiB buffer holds");
+      }
       a.records.resize(list.size());
       for (std::size_t i = 0; i < list.size(); ++i) {
         AdapterRecord(list[i], Index(at, i), a.records[i].data());
@@ -295,6 +301,9 @@ class Reader {
       const json& list = v["rows"];
       const std::string at = Join(where, "rows");
       ExpectArray(list, at);
+      if (list.size() > (kMaxSnapshotBytes - rec::kTableRows) / rec::kRowSize) {
+        Fail(at, "more rows than a 64 MiB buffer holds");
+      }
       t.rows.resize(list.size());
       for (std::size_t i = 0; i < list.size(); ++i) InterfaceRow(list[i], Index(at, i), t.rows[i].data());
     }
@@ -399,6 +408,45 @@ class Reader {
   std::string name_;
 };
 
+// Builds the document like nlohmann's own DOM parser, but refuses nesting
+// deeper than kMaxDepth (no input can exhaust the stack) and more than
+// kMaxValues values (which bounds the memory the document takes).
+class LimitedDomParser : public nlohmann::detail::json_sax_dom_parser<json> {
+  using Base = nlohmann::detail::json_sax_dom_parser<json>;
+
+ public:
+  LimitedDomParser(json& document, const std::string& name) : Base(document, true), name_(name) {}
+
+  bool null() { return Value(), Base::null(); }
+  bool boolean(bool v) { return Value(), Base::boolean(v); }
+  bool number_integer(number_integer_t v) { return Value(), Base::number_integer(v); }
+  bool number_unsigned(number_unsigned_t v) { return Value(), Base::number_unsigned(v); }
+  bool number_float(number_float_t v, const string_t& s) { return Value(), Base::number_float(v, s); }
+  bool string(string_t& v) { return Value(), Base::string(v); }
+  bool binary(binary_t& v) { return Value(), Base::binary(v); }
+  bool start_object(std::size_t n) { return Enter(), Base::start_object(n); }
+  bool end_object() { return --depth_, Base::end_object(); }
+  bool start_array(std::size_t n) { return Enter(), Base::start_array(n); }
+  bool end_array() { return --depth_, Base::end_array(); }
+
+ private:
+  void Value() {
+    if (++values_ > kMaxValues) {
+      throw SnapshotError(name_ + ": more than " + std::to_string(kMaxValues) + " values");
+    }
+  }
+  void Enter() {
+    Value();
+    if (++depth_ > kMaxDepth) {
+      throw SnapshotError(name_ + ": nesting deeper than " + std::to_string(kMaxDepth) + " levels");
+    }
+  }
+
+  const std::string& name_;
+  std::size_t values_ = 0;
+  int depth_ = 0;
+};
+
 // Line and column of byte offset `pos` in `text`, both from 1.
 std::string LineColumn(std::string_view text, std::size_t pos) {
   std::size_t line = 1, column = 1;
@@ -424,14 +472,8 @@ SnapshotData ParseSnapshot(std::string_view text, const std::string& name) {
   Reader reader(name);
   json document;
   try {
-    // Depth is bounded while parsing, so no nesting can exhaust the stack.
-    json::parser_callback_t limit = [&](int depth, json::parse_event_t, json&) {
-      if (depth > kMaxDepth) {
-        throw SnapshotError(name + ": nesting deeper than " + std::to_string(kMaxDepth) + " levels");
-      }
-      return true;
-    };
-    document = json::parse(text.begin(), text.end(), limit);
+    LimitedDomParser sax(document, name);
+    json::sax_parse(text.begin(), text.end(), &sax);
   } catch (const json::parse_error& e) {
     // e.what() reads "[json.exception.parse_error.N] parse error at line L, column C: why".
     const std::string what = e.what();

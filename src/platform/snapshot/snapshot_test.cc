@@ -16,6 +16,13 @@ using testing::RunCliCapture;
 using testing::ScratchDir;
 using testing::WriteFile;
 
+std::string Repeat(const std::string& piece, std::size_t n) {
+  std::string out;
+  out.reserve(piece.size() * n);
+  for (std::size_t i = 0; i < n; ++i) out += piece;
+  return out;
+}
+
 struct BadCase {
   const char* name;
   std::string text;
@@ -70,6 +77,11 @@ TEST(SnapshotTest, InvalidSnapshotsAreRejectedWithAPlace) {
       {"deep nesting", std::string(100, '[') + std::string(100, ']'), "nesting deeper than 32 levels"},
       {"number beyond a double", "{\"probes\": {\"ldtCheck\": 5E555}}",
        "not valid JSON: number overflow parsing '5E555'"},
+      {"too many records", "{\"adapters\": {\"records\": [" + Repeat("{},", 104857) + "{}]}}",
+       "adapters.records: more records than a 64 MiB buffer holds"},
+      {"too many rows", "{\"interfaces\": {\"rows\": [" + Repeat("{},", 78033) + "{}]}}",
+       "interfaces.rows: more rows than a 64 MiB buffer holds"},
+      {"too many values", "[" + Repeat("0,", 4000000) + "0]", "more than 4000000 values"},
       {"empty file", "", "line 1, column 1: not valid JSON: syntax error while parsing value - unexpected end of input; expected '[', '{', or a literal"},
   };
   for (const BadCase& c : cases) {
