@@ -13,4 +13,8 @@ namespace hostprobe {
 // the interactive console starts instead.
 std::optional<int> OpenWindowProgram(const std::optional<std::string>& replay);
 
+// True when the display named by WAYLAND_DISPLAY or DISPLAY accepts a
+// connection.
+bool DisplayAnswers();
+
 }  // namespace hostprobe

@@ -10,6 +10,12 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -338,7 +344,28 @@ class WindowTest : public QObject {
     QCOMPARE(console.exitCode(), 0);
     QCOMPARE(ReadLog(), std::string());  // Konec before any run
 
-    env.insert("DISPLAY", ":hostprobe-test");
+    // A display that is set but does not answer: the console again.
+    const int number = 4000 + static_cast<int>(QCoreApplication::applicationPid() % 1000);
+    env.insert("DISPLAY", QStringLiteral(":%1").arg(number));
+    QProcess stale;
+    stale.setProcessEnvironment(env);
+    stale.start(HOSTPROBE_EXE, {"--replay", fixture});
+    stale.write("k\n");
+    stale.closeWriteChannel();
+    QVERIFY(stale.waitForFinished(10000));
+    QCOMPARE(stale.exitCode(), 0);
+
+    // A display that answers: a listening socket where an X server's would be.
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    QVERIFY(listener >= 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string name = "/tmp/.X11-unix/X" + std::to_string(number);
+    std::memcpy(address.sun_path + 1, name.data(), name.size());  // abstract namespace
+    QCOMPARE(::bind(listener, reinterpret_cast<const sockaddr*>(&address),
+                    static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())),
+             0);
+    QCOMPARE(::listen(listener, 4), 0);
     env.insert("QT_QPA_PLATFORM", "offscreen");
     QProcess window;
     window.setProcessEnvironment(env);
@@ -353,6 +380,7 @@ class WindowTest : public QObject {
     }
     window.kill();
     window.waitForFinished();
+    ::close(listener);
     QCOMPARE(seen.split('\0').mid(1, 2), QList<QByteArray>({"--replay", fixture.toUtf8()}));
     QVERIFY2(seen.split('\0')[0].endsWith("/hostprobe-window"), seen.constData());
   }
