@@ -1,5 +1,6 @@
 #include "app/cli.h"
 
+#include <cstdio>
 #include <fstream>
 #include <iostream>
 
@@ -99,11 +100,23 @@ int Capture(Platform& platform, const std::string& file, std::ostream& out, std:
   const std::string text = CaptureSnapshot(platform);
   if (file == "-") {
     out << text;
-    out.flush();
     return kExitOk;
   }
-  std::ofstream f(file, std::ios::binary | std::ios::trunc);
-  if (!(f << text) || !f.flush()) {
+  // Written beside the target and renamed over it, so a failed capture
+  // leaves an earlier snapshot of that name whole.
+  const std::string temporary = file + ".tmp";
+  {
+    std::ofstream f(temporary, std::ios::binary | std::ios::trunc);
+    f << text;
+    f.close();
+    if (!f) {
+      std::remove(temporary.c_str());
+      err << "hostprobe: error: cannot write the snapshot " << file << "\n";
+      return kExitError;
+    }
+  }
+  if (std::rename(temporary.c_str(), file.c_str()) != 0) {
+    std::remove(temporary.c_str());
     err << "hostprobe: error: cannot write the snapshot " << file << "\n";
     return kExitError;
   }
@@ -114,8 +127,10 @@ int Capture(Platform& platform, const std::string& file, std::ostream& out, std:
 
 std::string UsageText() { return kUsageText; }
 
-int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
-           std::ostream& err, const CliHooks& hooks) {
+namespace {
+
+int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& out, std::ostream& err,
+        const CliHooks& hooks) {
   Options o;
   try {
     o = Parse(args);
@@ -161,6 +176,21 @@ int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream&
     err << "hostprobe: error: out of memory\n";
     return kExitError;
   }
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
+           std::ostream& err, const CliHooks& hooks) {
+  const int code = Run(args, in, out, err, hooks);
+  // What was to be printed is part of the result: output that could not be
+  // written is a failed run, not a success.
+  out.flush();
+  if (!out && code == kExitOk) {
+    err << "hostprobe: error: cannot write to standard output\n";
+    return kExitError;
+  }
+  return code;
 }
 
 }  // namespace hostprobe

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 
 #include "test_util.h"
 
@@ -101,6 +102,37 @@ TEST(CliTest, UsageErrorsExitTwo) {
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("Try 'hostprobe --help'"), std::string::npos) << r.err;
   }
+}
+
+// Output that cannot be written (a full disk, a closed pipe) fails the run.
+TEST(CliTest, UnwritableOutputIsAnError) {
+  ScratchDir dir;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--replay", Fixture("probes_vmware.json"), "--test"},
+        std::vector<std::string>{"--replay", Fixture("probes_vmware.json"), "--capture", "-"},
+        std::vector<std::string>{"--help"}}) {
+    SCOPED_TRACE(args.back());
+    std::istringstream in;
+    std::ostream out(nullptr);  // no buffer: every write fails
+    std::ostringstream err;
+    EXPECT_EQ(RunCli(args, in, out, err), 1);
+    EXPECT_EQ(err.str(), "hostprobe: error: cannot write to standard output\n");
+  }
+}
+
+TEST(CliTest, CaptureReplacesTheFileOnlyWhenWrittenWhole) {
+  ScratchDir dir;
+  testing::WriteFile("snap.json", "earlier");
+  auto r = RunCliCapture({"--replay", Fixture("probes_vmware.json"), "--capture", "snap.json"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  const std::string captured = ReadFile("snap.json");
+  EXPECT_EQ(captured.rfind("{\n  \"hostprobe_snapshot\": 1,", 0), 0u);
+  // A capture that cannot be written leaves the earlier file as it was.
+  std::filesystem::create_directory("snap.json.tmp");
+  r = RunCliCapture({"--replay", Fixture("probes_vmware.json"), "--capture", "snap.json"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "hostprobe: error: cannot write the snapshot snap.json\n");
+  EXPECT_EQ(ReadFile("snap.json"), captured);
 }
 
 TEST(CliTest, HelpAndVersion) {
