@@ -1,7 +1,8 @@
 // The live adapter API and interface table API: the kernel's interfaces in
 // the records the Windows API hands out. Every call asks the kernel afresh;
 // a filling call whose buffer no longer holds everything returns the status
-// Windows gives for it (111 for the adapters, 122 for the table). When the
+// Windows gives for it (111 for the adapters, 122 for the table), and one
+// that finds no adapter left returns 232 (no data), as Windows does. When the
 // kernel cannot be asked, the sizing call gives 0 and the filling call
 // ERROR_GEN_FAILURE (31).
 #include <linux/if.h>
@@ -25,6 +26,7 @@ using linux_net::LinkFacts;
 constexpr uint32_t kErrorBufferOverflow = 111;
 constexpr uint32_t kErrorInsufficientBuffer = 122;
 constexpr uint32_t kErrorGenFailure = 31;
+constexpr uint32_t kErrorNoData = 232;
 
 // The links, or the status of the failure to read them.
 struct Links {
@@ -73,6 +75,7 @@ class LinuxAdapterApi : public AdapterApi {
     if (l.status != 0) return l.status;
     const Plan plan = Layout(l.links);
     if (plan.length > buffer.size()) return kErrorBufferOverflow;
+    if (plan.adapters.empty()) return kErrorNoData;  // every adapter gone since the sizing call
     std::fill(buffer.begin(), buffer.end(), 0);
     *location = Location(buffer);
 

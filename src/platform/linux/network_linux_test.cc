@@ -226,6 +226,10 @@ TEST(NetworkLinuxFaultTest, LinksChangingBetweenSizingAndFilling) {
   EXPECT_EQ(GetInterfacesReport(*shrunk_table),
             "1 Interface(s):\r\n[1] eth0\t6\t2\t0\t02-00-5E-00-00-02");
 
+  // Every adapter gone in between: the platform's no-data status, not an empty record.
+  auto emptied = linux_net::MakeAdapterApi(changing(one, {}));
+  EXPECT_EQ(GetAdaptersReport(*emptied), "Start Adapter Info ... \r\nSTS= 232 Exit from Adapter info.");
+
   // The kernel cannot be asked: nothing to list.
   auto failing = [] () -> std::vector<linux_net::LinkFacts> {
     throw Error(ErrorKind::kPlatform, "netlink socket: Permission denied");
