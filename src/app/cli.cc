@@ -1,6 +1,8 @@
 #include "app/cli.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 #include <fstream>
 #include <iostream>
 
@@ -115,7 +117,9 @@ int Capture(Platform& platform, const std::string& file, std::ostream& out, std:
       return kExitError;
     }
   }
-  if (std::rename(temporary.c_str(), file.c_str()) != 0) {
+  std::error_code ec;
+  std::filesystem::rename(temporary, file, ec);  // replaces an existing file, also on Windows
+  if (ec) {
     std::remove(temporary.c_str());
     err << "hostprobe: error: cannot write the snapshot " << file << "\n";
     return kExitError;
