@@ -77,6 +77,9 @@ struct WindowState {
   std::unique_ptr<EditTextBox> text_box;
   std::unique_ptr<Session> session;
   int exit_code = 0;
+  // Set while an error is shown: the message box runs its own message loop,
+  // and a click queued during the failed run must not start another.
+  bool failing = false;
 };
 
 void ApplyLayout(HWND window, WindowState& s, UINT dpi) {
@@ -110,16 +113,19 @@ RECT OuterRect(UINT dpi, DWORD style, DWORD ex_style) {
 }
 
 void Fail(HWND window, WindowState& s, const std::string& message) {
+  s.failing = true;
+  s.exit_code = 1;
   if (s.on_error) {
     s.on_error(window, message);
   } else {
     MessageBoxW(window, Utf8ToWide(message).c_str(), kTitle, MB_OK | MB_ICONERROR);
   }
-  s.exit_code = 1;
-  DestroyWindow(window);
+  // `s` is not touched again: the window may have gone while the box was up.
+  if (IsWindow(window)) DestroyWindow(window);
 }
 
 void OnCommand(HWND window, WindowState& s, int id) {
+  if (s.failing) return;
   try {
     switch (id) {
       case kIdStart1: s.session->Command1_Click(0); break;

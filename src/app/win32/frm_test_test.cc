@@ -186,5 +186,38 @@ TEST(FrmTestWindow, AnErrorIsShownAndEndsTheProgramWithCodeOne) {
   EXPECT_EQ(ReadFile(dir.path() / "TEST_OUT.TXT"), expected_log);
 }
 
+
+// The message box of an error runs its own message loop; a click queued
+// during the failed run is not handled as a new run while the error shows.
+TEST(FrmTestWindow, AClickQueuedDuringAFailedRunStartsNothing) {
+  ScratchDir dir;
+  std::string text = kSnapshot;
+  text.replace(text.find("\"probes\": {"), std::string::npos, "\"probes\": null}");
+  WriteFile(dir.path() / "snapshot.json", text);
+  const std::string snapshot = (dir.path() / "snapshot.json").string();
+  const std::string expected_log = CliLog(snapshot, "1", 1);
+
+  Platform platform = MakeSnapshotPlatform(ReadSnapshotFile(snapshot));
+  int shown = 0;
+  const HWND window = CreateFrmTest(platform, SW_SHOWNORMAL, [&](HWND owner, const std::string&) {
+    ++shown;
+    // What a message box does: handle the messages queued meanwhile.
+    PostMessageW(owner, WM_COMMAND, MAKEWPARAM(kIdStart2, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(owner, kIdStart2)));
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  });
+  SendMessageW(GetDlgItem(window, kIdStart1), BM_CLICK, 0, 0);
+  int code = -1;
+  EXPECT_FALSE(PumpPending(window, &code));
+  EXPECT_EQ(code, 1);
+  EXPECT_EQ(shown, 1);
+  EXPECT_FALSE(IsWindow(window));
+  EXPECT_EQ(ReadFile(dir.path() / "TEST_OUT.TXT"), expected_log);
+}
+
 }  // namespace
 }  // namespace hostprobe::win32
