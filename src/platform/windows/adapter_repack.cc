@@ -105,15 +105,23 @@ void PackEntry(const uint8_t* from, uint8_t* to) {
 
 uint32_t PackedLength(std::span<const uint8_t> native, uint64_t native_location) {
   uint64_t length = 0;
+  // Every further entry takes 48 bytes of its own in the native buffer, so
+  // together they are at most that many; lists sharing entries are malformed
+  // (and would otherwise add up to more than 32 bits can hold).
+  const std::size_t entry_limit = native.size() / kNativeAddrSize;
+  std::size_t entries = 0;
   WalkChain(native, native_location, [&](std::size_t at) {
     length += r::kAdapterSize;
     for (const auto& [from, to] : kLists) {
       (void)to;
-      length += r::kAddrSize * FurtherEntries(native, native_location, at + from);
+      entries += FurtherEntries(native, native_location, at + from);
+      if (entries > entry_limit) {
+        throw Error(ErrorKind::kIndexOutOfRange, "the adapter list's address entries overlap");
+      }
     }
   });
-  // Bounded by the native buffer, which is larger per record and per entry.
-  return static_cast<uint32_t>(length);
+  // Now bounded by the native buffer, which is larger per record and per entry.
+  return static_cast<uint32_t>(length + r::kAddrSize * entries);
 }
 
 bool Repack(std::span<const uint8_t> native, uint64_t native_location, std::span<uint8_t> out,

@@ -249,7 +249,15 @@ TEST(AdapterRepackTest, MalformedChainsAreErrors) {
   std::vector<uint8_t> loop = NativeBuffer({kThree[1], kThree[1]}, base);
   Put64(loop, 704, base);
   std::vector<uint8_t> short_record(703, 0);
-  for (const std::vector<uint8_t>* native : {&next_outside, &entry_outside, &loop, &short_record}) {
+  // Every list of a record leading into one chain of four entries: counted
+  // five times over, more entries than the buffer has room for.
+  NativeAdapter four = kThree[0];
+  four.further_ips = {"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4"};
+  std::vector<uint8_t> shared = NativeBuffer({four}, base);
+  for (std::size_t list : {kNGatewayList, kNDhcpServer, kNPrimaryWins, kNSecondaryWins}) {
+    Put64(shared, list, base + kNativeAdapterSize);
+  }
+  for (const std::vector<uint8_t>* native : {&next_outside, &entry_outside, &loop, &short_record, &shared}) {
     try {
       repack::PackedLength(*native, base);
       ADD_FAILURE() << "accepted a malformed chain";
