@@ -49,8 +49,9 @@ struct Message {
   std::vector<uint8_t> body;
 };
 
-// Dumps one rtnetlink table (`type` RTM_GET*) for `family`.
-std::vector<Message> Dump(uint16_t type, uint8_t family) {
+// Dumps one rtnetlink table (`type` RTM_GET*) for `family`; sets
+// `*interrupted` when the kernel says the table changed during the dump.
+std::vector<Message> DumpOnce(uint16_t type, uint8_t family, bool* interrupted) {
   Socket sock;
   struct {
     nlmsghdr header;
@@ -70,14 +71,20 @@ std::vector<Message> Dump(uint16_t type, uint8_t family) {
   std::vector<Message> messages;
   std::vector<uint8_t> buffer(64 * 1024);
   for (;;) {
-    const ssize_t n = recv(sock.fd(), buffer.data(), buffer.size(), 0);
+    iovec part{buffer.data(), buffer.size()};
+    msghdr header{};
+    header.msg_iov = &part;
+    header.msg_iovlen = 1;
+    const ssize_t n = recvmsg(sock.fd(), &header, 0);
     if (n < 0) {
       if (errno == EINTR) continue;
       Fail("reading the kernel's netlink answer", errno);
     }
+    if (header.msg_flags & MSG_TRUNC) Fail("reading the kernel's netlink answer", EMSGSIZE);
     if (n == 0) return messages;
     std::size_t left = static_cast<std::size_t>(n);
     for (auto* h = reinterpret_cast<nlmsghdr*>(buffer.data()); NLMSG_OK(h, left); h = NLMSG_NEXT(h, left)) {
+      if (h->nlmsg_flags & NLM_F_DUMP_INTR) *interrupted = true;
       if (h->nlmsg_type == NLMSG_DONE) return messages;
       if (h->nlmsg_type == NLMSG_ERROR) {
         const auto* e = static_cast<const nlmsgerr*>(NLMSG_DATA(h));
@@ -87,6 +94,16 @@ std::vector<Message> Dump(uint16_t type, uint8_t family) {
       const auto* data = static_cast<const uint8_t*>(NLMSG_DATA(h));
       messages.push_back({h->nlmsg_type, std::vector<uint8_t>(data, data + NLMSG_PAYLOAD(h, 0))});
     }
+  }
+}
+
+// A dump that the kernel did not interrupt, trying a few times; the last try
+// is taken as it is.
+std::vector<Message> Dump(uint16_t type, uint8_t family) {
+  for (int attempt = 1;; ++attempt) {
+    bool interrupted = false;
+    std::vector<Message> messages = DumpOnce(type, family, &interrupted);
+    if (!interrupted || attempt == 3) return messages;
   }
 }
 
