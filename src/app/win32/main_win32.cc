@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,7 +36,14 @@ void UseParentConsole() {
   const bool have_out = HasHandle(STD_OUTPUT_HANDLE);
   const bool have_err = HasHandle(STD_ERROR_HANDLE);
   if (have_in && have_out && have_err) return;
-  if (!AttachConsole(ATTACH_PARENT_PROCESS)) return;
+  if (!AttachConsole(ATTACH_PARENT_PROCESS)) {
+    // No console to show anything (started from a shortcut, say): what would
+    // be printed goes nowhere, and is not a failure to write.
+    if (!have_in) freopen("NUL", "r", stdin);
+    if (!have_out) freopen("NUL", "w", stdout);
+    if (!have_err) freopen("NUL", "w", stderr);
+    return;
+  }
   if (!have_in) freopen("CONIN$", "r", stdin);
   if (!have_out) freopen("CONOUT$", "w", stdout);
   if (!have_err) freopen("CONOUT$", "w", stderr);
@@ -61,6 +70,9 @@ std::optional<int> OpenWindow(const std::optional<std::string>& replay) {
     return hostprobe::win32::RunMessageLoop(window);
   } catch (const hostprobe::Error& e) {
     MessageBoxW(nullptr, hostprobe::Utf8ToWide(e.what()).c_str(), L"hostprobe", MB_OK | MB_ICONERROR);
+    return 1;
+  } catch (const std::bad_alloc&) {
+    MessageBoxW(nullptr, L"out of memory", L"hostprobe", MB_OK | MB_ICONERROR);
     return 1;
   }
 }
