@@ -16,6 +16,7 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "tools/deps.sh: installing ${missing[*]}"
   SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO=sudo
-  $SUDO apt-get update -q
+  # A mirror in the middle of a sync fails the update; the lists it did fetch still serve.
+  $SUDO apt-get update -q || echo "tools/deps.sh: apt-get update reported errors; going on with the package lists there are"
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q "${missing[@]}"
 fi
