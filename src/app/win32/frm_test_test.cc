@@ -69,6 +69,14 @@ int CountRecords(const std::string& log) {
   return n;
 }
 
+// The snapshot of kSnapshot without its probe library, written into `dir`.
+std::string WithoutProbeLibrary(const ScratchDir& dir) {
+  std::string text = kSnapshot;
+  text.replace(text.find("\"probes\": {"), std::string::npos, "\"probes\": null}");
+  WriteFile(dir.path() / "snapshot.json", text);
+  return (dir.path() / "snapshot.json").string();
+}
+
 void PostKey(HWND target, WPARAM key) {
   PostMessageW(target, WM_KEYDOWN, key, 1);
   PostMessageW(target, WM_KEYUP, key, 0xC0000001);
@@ -167,10 +175,7 @@ TEST(FrmTestWindow, ButtonsEnterAndEscDriveTheSession) {
 // with exit code 1, and the records of tests 1 to 3 stay.
 TEST(FrmTestWindow, AnErrorIsShownAndEndsTheProgramWithCodeOne) {
   ScratchDir dir;
-  std::string text = kSnapshot;
-  text.replace(text.find("\"probes\": {"), std::string::npos, "\"probes\": null}");
-  WriteFile(dir.path() / "snapshot.json", text);
-  const std::string snapshot = (dir.path() / "snapshot.json").string();
+  const std::string snapshot = WithoutProbeLibrary(dir);
   const std::string expected_log = CliLog(snapshot, "1", 1);
   ASSERT_EQ(CountRecords(expected_log), 3);
 
@@ -186,15 +191,11 @@ TEST(FrmTestWindow, AnErrorIsShownAndEndsTheProgramWithCodeOne) {
   EXPECT_EQ(ReadFile(dir.path() / "TEST_OUT.TXT"), expected_log);
 }
 
-
 // The message box of an error runs its own message loop; a click queued
 // during the failed run is not handled as a new run while the error shows.
 TEST(FrmTestWindow, AClickQueuedDuringAFailedRunStartsNothing) {
   ScratchDir dir;
-  std::string text = kSnapshot;
-  text.replace(text.find("\"probes\": {"), std::string::npos, "\"probes\": null}");
-  WriteFile(dir.path() / "snapshot.json", text);
-  const std::string snapshot = (dir.path() / "snapshot.json").string();
+  const std::string snapshot = WithoutProbeLibrary(dir);
   const std::string expected_log = CliLog(snapshot, "1", 1);
 
   Platform platform = MakeSnapshotPlatform(ReadSnapshotFile(snapshot));
