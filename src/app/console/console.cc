@@ -30,7 +30,9 @@ Action ActionOf(char key) {
     case 'K':
     case 'q':
     case 'Q':
-    case '\x1b': return Action::kEnd;
+    case '\x1b':
+    case '\x04':  // Ctrl-D: end of input on a terminal read key by key
+      return Action::kEnd;
     default: return Action::kNone;
   }
 }

@@ -20,15 +20,19 @@ bool KeyMode(int tty) {
   return tcgetattr(tty, &t) == 0 && (t.c_lflag & (ICANON | ECHO)) == 0;
 }
 
-// The console on a terminal reads key by key; Ctrl-C ends it with the
-// terminal's line editing and echo restored.
-TEST(TerminalTest, InterruptRestoresTheTerminal) {
-  testing::ScratchDir dir;
+struct Ending {
+  int exit_code;  // or -1: ended by the signal
+  int signal;
+};
+
+// Runs the console on a new terminal, waits for key mode, types `key` and
+// returns how the program ended; `*restored` tells whether the terminal got
+// its line editing and echo back.
+Ending TypeKey(char key, bool* restored) {
   int master = -1, tty = -1;
-  ASSERT_EQ(openpty(&master, &tty, nullptr, nullptr, nullptr), 0);
+  if (openpty(&master, &tty, nullptr, nullptr, nullptr) != 0) return {-2, 0};
   const std::string fixture = testing::Fixture("probes_vmware.json");
   const pid_t child = fork();
-  ASSERT_GE(child, 0);
   if (child == 0) {
     setsid();
     ioctl(tty, TIOCSCTTY, 0);
@@ -46,21 +50,34 @@ TEST(TerminalTest, InterruptRestoresTheTerminal) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  ASSERT_TRUE(KeyMode(tty));
-  ASSERT_EQ(write(master, "\x03", 1), 1);
+  EXPECT_TRUE(KeyMode(tty));
+  EXPECT_EQ(write(master, &key, 1), 1);
   int status = 0;
   for (int i = 0; i < 500 && waitpid(child, &status, WNOHANG) == 0; ++i) {
     while (read(master, drain, sizeof drain) > 0) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  ASSERT_TRUE(WIFSIGNALED(status)) << status;
-  EXPECT_EQ(WTERMSIG(status), SIGINT);
   termios t{};
-  ASSERT_EQ(tcgetattr(tty, &t), 0);
-  EXPECT_EQ(t.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
+  *restored = tcgetattr(tty, &t) == 0 && (t.c_lflag & (ICANON | ECHO)) == (ICANON | ECHO);
   close(master);
   close(tty);
+  if (WIFSIGNALED(status)) return {-1, WTERMSIG(status)};
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -2, 0};
+}
+
+// The console on a terminal reads key by key; Ctrl-D ends it like Konec, and
+// Ctrl-C ends it by the signal; either way the terminal is as it was.
+TEST(TerminalTest, EndingTheConsoleRestoresTheTerminal) {
+  testing::ScratchDir dir;
+  bool restored = false;
+  Ending e = TypeKey('\x04', &restored);
+  EXPECT_EQ(e.exit_code, 0);
+  EXPECT_TRUE(restored);
+  e = TypeKey('\x03', &restored);
+  EXPECT_EQ(e.exit_code, -1);
+  EXPECT_EQ(e.signal, SIGINT);
+  EXPECT_TRUE(restored);
 }
 
 }  // namespace
