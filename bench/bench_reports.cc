@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/session.h"
+#include "bytes_sources.h"
 #include "drives/drives_report.h"
 #include "network/adapters_report.h"
 #include "network/interfaces_report.h"
@@ -18,35 +19,6 @@ using namespace hostprobe;
 namespace rec = records;
 
 constexpr uint32_t kLocation = 0x00100000;
-
-// Hands out a prebuilt buffer, so the figures are the report's own cost plus
-// one copy of the platform's data.
-class BufferAdapterApi : public AdapterApi {
- public:
-  explicit BufferAdapterApi(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
-  uint32_t NeededLength() override { return static_cast<uint32_t>(bytes_.size()); }
-  uint32_t Fill(std::span<uint8_t> buffer, uint32_t* location) override {
-    std::memcpy(buffer.data(), bytes_.data(), bytes_.size());
-    *location = kLocation;
-    return 0;
-  }
-
- private:
-  std::vector<uint8_t> bytes_;
-};
-
-class BufferTableApi : public InterfaceTableApi {
- public:
-  explicit BufferTableApi(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
-  uint32_t NeededLength() override { return static_cast<uint32_t>(bytes_.size()); }
-  uint32_t Fill(std::span<uint8_t> buffer) override {
-    std::memcpy(buffer.data(), bytes_.data(), bytes_.size());
-    return 0;
-  }
-
- private:
-  std::vector<uint8_t> bytes_;
-};
 
 void Put(uint8_t* p, const char* text) { std::memcpy(p, text, std::strlen(text)); }
 
@@ -98,14 +70,14 @@ SnapshotData Drives(std::size_t n) {
 }
 
 void BM_AdaptersReport(benchmark::State& state) {
-  BufferAdapterApi api(AdapterChain(static_cast<std::size_t>(state.range(0))));
+  testing::BytesAdapterApi api(AdapterChain(static_cast<std::size_t>(state.range(0))), kLocation);
   for (auto _ : state) benchmark::DoNotOptimize(GetAdaptersReport(api));
   state.SetComplexityN(state.range(0));
 }
 BENCHMARK(BM_AdaptersReport)->Arg(1)->Arg(100)->Arg(32767)->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
 
 void BM_InterfacesReport(benchmark::State& state) {
-  BufferTableApi api(InterfaceTable(static_cast<std::size_t>(state.range(0))));
+  testing::BytesTableApi api(InterfaceTable(static_cast<std::size_t>(state.range(0))));
   for (auto _ : state) benchmark::DoNotOptimize(GetInterfacesReport(api));
   state.SetComplexityN(state.range(0));
 }

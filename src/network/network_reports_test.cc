@@ -10,12 +10,14 @@
 #include "platform/error.h"
 #include "platform/records.h"
 #include "platform/snapshot/snapshot.h"
+#include "bytes_sources.h"
 #include "test_util.h"
 
 namespace hostprobe {
 namespace {
 
 namespace rec = records;
+using testing::BytesAdapterApi;
 using testing::Fixture;
 using testing::ReadFile;
 using testing::Record;
@@ -146,22 +148,6 @@ TEST(AdaptersReportTest, ErrorsEndTheReport) {
     EXPECT_EQ(KindOf([&] { GetAdaptersReport(*p.adapters); }), kind);
   }
 }
-
-// An adapter API serving fixed bytes, for chains a snapshot cannot express.
-class BytesAdapterApi : public AdapterApi {
- public:
-  BytesAdapterApi(std::vector<uint8_t> bytes, uint32_t location) : bytes_(std::move(bytes)), location_(location) {}
-  uint32_t NeededLength() override { return static_cast<uint32_t>(bytes_.size()); }
-  uint32_t Fill(std::span<uint8_t> buffer, uint32_t* location) override {
-    std::memcpy(buffer.data(), bytes_.data(), buffer.size());
-    *location = location_;
-    return 0;
-  }
-
- private:
-  std::vector<uint8_t> bytes_;
-  uint32_t location_;
-};
 
 std::vector<uint8_t> Chain(std::size_t records, std::initializer_list<uint32_t> nexts) {
   std::vector<uint8_t> bytes(records * rec::kAdapterSize);
