@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace hostprobe {
 
@@ -31,5 +32,12 @@ class Error : public std::runtime_error {
   ErrorKind kind_;
   std::string detail_;
 };
+
+// A file name or other outside text as it may be shown in a message: control
+// characters (C0, DEL and UTF-8-encoded C1) escaped as \n, \r, \t or \xNN,
+// every other byte unchanged (backslashes too: they are Windows path
+// separators). Escape sequences and line breaks in a name can then neither
+// drive the terminal nor fake a message.
+std::string ShownName(std::string_view text);
 
 }  // namespace hostprobe
