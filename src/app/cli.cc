@@ -1,15 +1,12 @@
 #include "app/cli.h"
 
-#include <cstdio>
-#include <filesystem>
-#include <system_error>
-#include <fstream>
 #include <iostream>
 
 #include "app/console/console.h"
 #include "app/session.h"
 #include "platform/error.h"
 #include "platform/platform.h"
+#include "platform/replace_file.h"
 #include "platform/snapshot/snapshot.h"
 #include "usage_text.h"  // generated from docs/hostprobe.1.txt
 
@@ -37,6 +34,9 @@ struct UsageError {
 
 Options Parse(const std::vector<std::string>& args) {
   Options o;
+  // --help and --version win over any other action, but every argument is
+  // still checked: a mistyped option is not hidden behind them.
+  std::optional<Options::Mode> info;
   auto set_mode = [&](Options::Mode mode, const std::string& name) {
     if (o.mode != Options::Mode::kDefault && o.mode != mode) {
       throw UsageError{name + " cannot be combined with another action"};
@@ -44,8 +44,14 @@ Options Parse(const std::vector<std::string>& args) {
     if (o.mode == mode) throw UsageError{name + " given twice"};
     o.mode = mode;
   };
+  bool options_ended = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string arg = args[i];
+    if (options_ended) throw UsageError{"unexpected argument \"" + ShownName(args[i]) + "\""};
+    if (arg == "--") {
+      options_ended = true;  // no operands follow in any mode
+      continue;
+    }
     std::optional<std::string> inline_value;
     if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
       inline_value = arg.substr(arg.find('=') + 1);
@@ -62,7 +68,7 @@ Options Parse(const std::vector<std::string>& args) {
     if (arg == "--pass") {
       set_mode(Options::Mode::kPass, arg);
       const std::string v = value();
-      if (v != "1" && v != "2") throw UsageError{"--pass takes 1 or 2, not \"" + v + "\""};
+      if (v != "1" && v != "2") throw UsageError{"--pass takes 1 or 2, not \"" + ShownName(v) + "\""};
       o.pass = v[0] - '0';
     } else if (arg == "--test") {
       no_value();
@@ -80,16 +86,15 @@ Options Parse(const std::vector<std::string>& args) {
       if (o.replay->empty()) throw UsageError{"--replay needs a file name"};
     } else if (arg == "--help" || arg == "-h") {
       no_value();
-      o.mode = Options::Mode::kHelp;
-      return o;
+      info = Options::Mode::kHelp;
     } else if (arg == "--version") {
       no_value();
-      o.mode = Options::Mode::kVersion;
-      return o;
+      if (!info) info = Options::Mode::kVersion;
     } else {
-      throw UsageError{"unknown argument \"" + args[i] + "\""};
+      throw UsageError{"unknown argument \"" + ShownName(args[i]) + "\""};
     }
   }
+  if (info) o.mode = *info;
   return o;
 }
 
@@ -104,24 +109,8 @@ int Capture(Platform& platform, const std::string& file, std::ostream& out, std:
     out << text;
     return kExitOk;
   }
-  // Written beside the target and renamed over it, so a failed capture
-  // leaves an earlier snapshot of that name whole.
-  const std::string temporary = file + ".tmp";
-  {
-    std::ofstream f(temporary, std::ios::binary | std::ios::trunc);
-    f << text;
-    f.close();
-    if (!f) {
-      std::remove(temporary.c_str());
-      err << "hostprobe: error: cannot write the snapshot " << file << "\n";
-      return kExitError;
-    }
-  }
-  std::error_code ec;
-  std::filesystem::rename(temporary, file, ec);  // replaces an existing file, also on Windows
-  if (ec) {
-    std::remove(temporary.c_str());
-    err << "hostprobe: error: cannot write the snapshot " << file << "\n";
+  if (const auto reason = ReplaceFile(file, text)) {
+    err << "hostprobe: error: cannot write the snapshot " << ShownName(file) << ": " << *reason << "\n";
     return kExitError;
   }
   return kExitOk;

@@ -1,4 +1,7 @@
+#include <signal.h>
+
 #include <iostream>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -7,10 +10,21 @@
 #include "platform/window_program.h"
 
 int main(int argc, char** argv) {
-  std::ios::sync_with_stdio(false);
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  hostprobe::CliHooks hooks;
-  hooks.open_window = hostprobe::OpenWindowProgram;
-  hooks.enter_key_mode = hostprobe::EnterKeyMode;
-  return hostprobe::RunCli(args, std::cin, std::cout, std::cerr, hooks);
+  // A closed output pipe or a file-size limit makes the write fail with
+  // EPIPE or EFBIG instead of killing the run part-way: the log still gets
+  // every record it can, and the failure is reported. The window program
+  // gets both back at their defaults.
+  signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
+  try {
+    std::ios::sync_with_stdio(false);
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    hostprobe::CliHooks hooks;
+    hooks.open_window = hostprobe::OpenWindowProgram;
+    hooks.enter_key_mode = hostprobe::EnterKeyMode;
+    return hostprobe::RunCli(args, std::cin, std::cout, std::cerr, hooks);
+  } catch (const std::bad_alloc&) {
+    std::cerr << "hostprobe: error: out of memory\n";
+    return 1;
+  }
 }

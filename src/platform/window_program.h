@@ -7,10 +7,19 @@
 
 namespace hostprobe {
 
-// When a display is available and the window program is installed, replaces
-// this process with the window (over the snapshot `replay`, if given) and
-// does not return. Returns nullopt when no window can be shown here, so that
-// the interactive console starts instead.
+// The window program's exit code when it cannot show a window on the display
+// it was given, and the code of a child that could not start it at all.
+inline constexpr int kWindowNoDisplayExit = 3;
+inline constexpr int kWindowNotStartedExit = 127;
+// The environment variable naming the descriptor on which the window program
+// writes one byte once its window is shown.
+inline constexpr const char* kWindowShownFdVariable = "HOSTPROBE_WINDOW_SHOWN_FD";
+
+// When a display answers and the window program is installed, runs the window
+// (over the snapshot `replay`, if given) as a child and returns its exit code.
+// Returns nullopt when no window can be shown here (no display, no program,
+// or a program that ended before its window was shown because the display
+// did not work), so that the interactive console starts instead.
 std::optional<int> OpenWindowProgram(const std::optional<std::string>& replay);
 
 // True when the display named by WAYLAND_DISPLAY or DISPLAY accepts a

@@ -1,7 +1,11 @@
 #include "app/console/console.h"
 
+#include <cerrno>
+#include <cstring>
 #include <istream>
 #include <ostream>
+
+#include "platform/error.h"
 
 namespace hostprobe {
 namespace {
@@ -55,6 +59,7 @@ void RunConsole(Session& session, std::istream& in, std::ostream& out, bool term
   out.flush();
   while (true) {
     char key;
+    errno = 0;
     if (terminal) {
       if (!in.get(key)) break;
       // A cursor or function key arrives as Esc and more bytes in one read:
@@ -77,7 +82,14 @@ void RunConsole(Session& session, std::istream& in, std::ostream& out, bool term
       case Action::kNone: break;
     }
   }
-  session.Command2_Click();  // end of input ends like Konec
+  // End of input ends like Konec; input that cannot be read at all (a
+  // directory, a terminal that went away) is an error, not a quiet end.
+  if (in.bad()) {
+    const int err = errno;
+    throw Error(ErrorKind::kFile, std::string("cannot read standard input") +
+                                      (err != 0 ? std::string(": ") + std::strerror(err) : std::string()));
+  }
+  session.Command2_Click();
 }
 
 }  // namespace hostprobe

@@ -4,6 +4,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QString>
+#include <QTimer>
 #include <cmath>
 #include <iostream>
 #include <new>
@@ -141,7 +142,7 @@ void FrmTest::Handle(Handler handler) {
   done(1);
 }
 
-int RunWindow(const std::vector<std::string>& args) {
+int RunWindow(const std::vector<std::string>& args, const std::function<void()>& on_shown) {
   std::optional<std::string> replay;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--replay" && i + 1 < args.size() && !replay) {
@@ -165,6 +166,7 @@ int RunWindow(const std::vector<std::string>& args) {
     return 1;
   }
   FrmTest window(platform);
+  if (on_shown) QTimer::singleShot(0, &window, on_shown);
   return window.exec();
 }
 

@@ -50,6 +50,7 @@ class FrmTest : public QDialog {
 // --replay FILE), opens the platform and runs the window until it ends.
 // Returns the exit code: 0 ended by Konec, Esc or closing; 1 an error; 2 bad
 // usage or a bad snapshot. A QApplication must exist.
-int RunWindow(const std::vector<std::string>& args);
+// `on_shown`, when set, is called once the window is up and its events run.
+int RunWindow(const std::vector<std::string>& args, const std::function<void()>& on_shown = {});
 
 }  // namespace hostprobe

@@ -2,15 +2,63 @@
 // available. Kept apart so that the command line never loads Qt.
 #include <QApplication>
 #include <QIcon>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "app/qt/window.h"
+#include "platform/window_program.h"
+
+namespace {
+
+bool g_shown = false;
+QtMessageHandler g_default_handler = nullptr;
+QString g_display_problem;
+
+// Until the window is up, a display that does not work is hostprobe's
+// business, not the user's: Qt's platform messages are held back, and its
+// fatal "no display" ends this program with the code that makes hostprobe
+// start the console instead.
+void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (!g_shown) {
+    const bool platform = context.category && std::strncmp(context.category, "qt.qpa", 6) == 0;
+    if (type == QtFatalMsg) {
+      const QString why = g_display_problem.isEmpty() ? message : g_display_problem;
+      std::fprintf(stderr, "hostprobe: the display cannot be used (%s); using the console\n",
+                   why.toLocal8Bit().constData());
+      std::fflush(stderr);
+      ::_exit(hostprobe::kWindowNoDisplayExit);
+    }
+    if (platform) {
+      if (g_display_problem.isEmpty()) g_display_problem = message;
+      return;
+    }
+  }
+  g_default_handler(type, context, message);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
+  int shown_fd = -1;
+  if (const char* fd = std::getenv(hostprobe::kWindowShownFdVariable)) {
+    shown_fd = std::atoi(fd);
+    ::unsetenv(hostprobe::kWindowShownFdVariable);
+  }
+  g_default_handler = qInstallMessageHandler(OnQtMessage);
   QApplication app(argc, argv);  // takes Qt's own options out of argv
   QApplication::setDesktopFileName("hostprobe");
   QApplication::setWindowIcon(QIcon::fromTheme("hostprobe"));
   const std::vector<std::string> args(argv + 1, argv + argc);
-  return hostprobe::RunWindow(args);
+  return hostprobe::RunWindow(args, [shown_fd] {
+    g_shown = true;
+    if (shown_fd >= 0) {
+      const char byte = 1;
+      (void)::write(shown_fd, &byte, 1);
+      ::close(shown_fd);
+    }
+  });
 }

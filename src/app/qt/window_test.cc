@@ -10,16 +10,19 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/qt/window.h"
@@ -365,17 +368,52 @@ class WindowTest : public QObject {
     QCOMPARE(::bind(listener, reinterpret_cast<const sockaddr*>(&address),
                     static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size())),
              0);
-    QCOMPARE(::listen(listener, 4), 0);
+    QCOMPARE(::listen(listener, 16), 0);
+
+    // ... that takes connections and closes them, as a forwarding left by ssh
+    // -X without an X server behind it does: the window program cannot start
+    // there, and hostprobe gives the console instead.
+    std::atomic<bool> closing{true};
+    std::thread closer([&] {
+      while (closing) {
+        pollfd p{listener, POLLIN, 0};
+        if (::poll(&p, 1, 20) == 1) {
+          const int c = ::accept(listener, nullptr, nullptr);
+          if (c >= 0) ::close(c);
+        }
+      }
+    });
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    QProcess broken;
+    broken.setProcessEnvironment(env);
+    broken.start(HOSTPROBE_EXE, {"--replay", fixture});
+    broken.write("t\nk\n");
+    broken.closeWriteChannel();
+    const bool ended = broken.waitForFinished(20000);
+    closing = false;
+    closer.join();
+    QVERIFY(ended);
+    QCOMPARE(broken.exitCode(), 0);
+    QCOMPARE(broken.readAllStandardOutput().toStdString(),
+             "hostprobe: 1 or Enter = START TESTU 1/2, 2 = START TESTU 2/2, t = TEST, k, q or Esc = Konec\n"
+             "Test Vmware : False\n");
+
+    // A display that works: the window runs as hostprobe's child, over the
+    // same snapshot, and goes when hostprobe goes.
     env.insert("QT_QPA_PLATFORM", "offscreen");
     QProcess window;
     window.setProcessEnvironment(env);
     window.start(HOSTPROBE_EXE, {"--replay", fixture});
     QVERIFY(window.waitForStarted());
-    const QString cmdline = QStringLiteral("/proc/%1/cmdline").arg(window.processId());
+    const QString children = QStringLiteral("/proc/%1/task/%1/children").arg(window.processId());
     QByteArray seen;
+    QByteArray child;
     for (int i = 0; i < 500 && !seen.contains("hostprobe-window"); ++i) {
       QTest::qWait(20);
-      QFile f(cmdline);
+      QFile list(children);
+      if (list.open(QIODevice::ReadOnly)) child = list.readAll().trimmed();
+      if (child.isEmpty()) continue;
+      QFile f(QStringLiteral("/proc/%1/cmdline").arg(QString::fromLatin1(child.split(' ')[0])));
       if (f.open(QIODevice::ReadOnly)) seen = f.readAll();
     }
     window.kill();
@@ -383,6 +421,9 @@ class WindowTest : public QObject {
     ::close(listener);
     QCOMPARE(seen.split('\0').mid(1, 2), QList<QByteArray>({"--replay", fixture.toUtf8()}));
     QVERIFY2(seen.split('\0')[0].endsWith("/hostprobe-window"), seen.constData());
+    const QString child_proc = QStringLiteral("/proc/%1").arg(QString::fromLatin1(child.split(' ')[0]));
+    for (int i = 0; i < 250 && QFile::exists(child_proc + "/exe"); ++i) QTest::qWait(20);
+    QVERIFY2(!QFile::exists(child_proc + "/exe"), "the window outlived hostprobe");
   }
 
   void badSnapshotShowsTheMessageBoxAndEndsWithTwo() {

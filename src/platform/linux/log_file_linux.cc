@@ -1,5 +1,6 @@
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -14,18 +15,38 @@ namespace {
 class LinuxLogFile : public LogFile {
  public:
   // O_APPEND makes the one write land whole at the end, also when another
-  // process appends to the same log.
+  // process appends to the same log. O_NONBLOCK keeps a FIFO or device of
+  // that name from blocking the open; only a regular file is written.
   void Append(std::string_view bytes) override {
-    const int fd = open(kLogFileName, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    const int fd = open(kLogFileName, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
     if (fd < 0) Fail("cannot open", errno);
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+      const int err = errno;
+      close(fd);
+      Fail("cannot open", err);
+    }
+    if (!S_ISREG(st.st_mode)) {
+      close(fd);
+      throw Error(ErrorKind::kFile, std::string("cannot open ") + kLogFileName + ": not a regular file");
+    }
     std::size_t done = 0;
+    off_t start = -1;
     while (done < bytes.size()) {
       const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
         const int err = n < 0 ? errno : ENOSPC;
+        // A record is in the log whole or not at all: cut off the part that
+        // did fit, so the next run does not append onto a torn record.
+        if (done > 0 && start >= 0) (void)ftruncate(fd, start);
         close(fd);
         Fail("cannot write", err);
+      }
+      if (done == 0) {
+        // Where this record began: the append wrote at the end of file.
+        const off_t now = lseek(fd, 0, SEEK_CUR);
+        start = now < 0 ? -1 : now - n;
       }
       done += static_cast<std::size_t>(n);
     }

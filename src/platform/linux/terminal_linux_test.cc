@@ -12,6 +12,16 @@
 
 #include "test_util.h"
 
+namespace hostprobe::testing {
+namespace {
+std::string PrintableKeys(const std::string& keys) {
+  std::string out;
+  for (const char key : keys) out += "^" + std::string(1, static_cast<char>(key + '@'));
+  return out;
+}
+}  // namespace
+}  // namespace hostprobe::testing
+
 namespace hostprobe {
 namespace {
 
@@ -25,10 +35,11 @@ struct Ending {
   int signal;
 };
 
-// Runs the console on a new terminal, waits for key mode, types `key` and
-// returns how the program ended; `*restored` tells whether the terminal got
-// its line editing and echo back.
-Ending TypeKey(char key, bool* restored) {
+// Runs the console on a new terminal, waits for key mode, types `keys` one
+// by one (each once the console is back in key mode) and returns how the
+// program ended; `*restored` tells whether the terminal got its line editing
+// and echo back.
+Ending TypeKeys(const std::string& keys, bool* restored) {
   int master = -1, tty = -1;
   if (openpty(&master, &tty, nullptr, nullptr, nullptr) != 0) return {-2, 0};
   const std::string fixture = testing::Fixture("probes_vmware.json");
@@ -45,13 +56,20 @@ Ending TypeKey(char key, bool* restored) {
   }
   fcntl(master, F_SETFL, O_NONBLOCK);
   char drain[4096];
-  for (int i = 0; i < 500 && !KeyMode(tty); ++i) {
-    while (read(master, drain, sizeof drain) > 0) {
+  for (const char key : keys) {
+    for (int i = 0; i < 500 && !KeyMode(tty); ++i) {
+      while (read(master, drain, sizeof drain) > 0) {
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(KeyMode(tty));
+    EXPECT_EQ(write(master, &key, 1), 1);
+    if (key == '\x1a') {
+      // A stop: continue the program as a shell's fg would.
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      kill(child, SIGCONT);
+    }
   }
-  EXPECT_TRUE(KeyMode(tty));
-  EXPECT_EQ(write(master, &key, 1), 1);
   int status = 0;
   for (int i = 0; i < 500 && waitpid(child, &status, WNOHANG) == 0; ++i) {
     while (read(master, drain, sizeof drain) > 0) {
@@ -67,17 +85,28 @@ Ending TypeKey(char key, bool* restored) {
 }
 
 // The console on a terminal reads key by key; Ctrl-D ends it like Konec, and
-// Ctrl-C ends it by the signal; either way the terminal is as it was.
+// Ctrl-C ends it by the signal, also after any number of stops and
+// continues; either way the terminal is as it was.
 TEST(TerminalTest, EndingTheConsoleRestoresTheTerminal) {
   testing::ScratchDir dir;
-  bool restored = false;
-  Ending e = TypeKey('\x04', &restored);
-  EXPECT_EQ(e.exit_code, 0);
-  EXPECT_TRUE(restored);
-  e = TypeKey('\x03', &restored);
-  EXPECT_EQ(e.exit_code, -1);
-  EXPECT_EQ(e.signal, SIGINT);
-  EXPECT_TRUE(restored);
+  const struct {
+    const char* keys;
+    Ending ending;
+  } cases[] = {
+      {"\x04", {0, 0}},
+      {"\x03", {-1, SIGINT}},
+      {"\x1a\x03", {-1, SIGINT}},
+      {"\x1a\x1a\x04", {0, 0}},
+      {"\x1a\x1a\x1c", {-1, SIGQUIT}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintableKeys(c.keys));
+    bool restored = false;
+    const Ending e = TypeKeys(c.keys, &restored);
+    EXPECT_EQ(e.exit_code, c.ending.exit_code);
+    EXPECT_EQ(e.signal, c.ending.signal);
+    EXPECT_TRUE(restored);
+  }
 }
 
 }  // namespace

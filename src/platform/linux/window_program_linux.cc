@@ -4,8 +4,11 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -89,6 +92,44 @@ bool WaylandAnswers(const std::string& display) {
 
 bool DisplayAnswers() { return WaylandAnswers(Env("WAYLAND_DISPLAY")) || X11Answers(Env("DISPLAY")); }
 
+namespace {
+
+// Starts `program` with `args` as a child that reports on `shown_fd` once its
+// window is up. Returns the child's pid, or -1.
+pid_t StartWindowProgram(const std::string& program, std::vector<std::string> args, int shown_fd) {
+  // Everything the child needs is made before fork: between fork and exec it
+  // only calls what is safe in a copy of a threaded process.
+  std::vector<std::string> env_strings;
+  for (char** e = environ; *e; ++e) {
+    if (std::strncmp(*e, kWindowShownFdVariable, std::strlen(kWindowShownFdVariable)) == 0 &&
+        (*e)[std::strlen(kWindowShownFdVariable)] == '=') {
+      continue;
+    }
+    env_strings.emplace_back(*e);
+  }
+  env_strings.push_back(std::string(kWindowShownFdVariable) + "=" + std::to_string(shown_fd));
+  std::vector<char*> envp;
+  for (std::string& e : env_strings) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  const pid_t parent = ::getpid();
+
+  const pid_t child = ::fork();
+  if (child != 0) return child;
+  // The window goes when hostprobe goes.
+  ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+  if (::getppid() != parent) ::_exit(kWindowNotStartedExit);
+  ::signal(SIGPIPE, SIG_DFL);
+  ::signal(SIGXFSZ, SIG_DFL);
+  ::fcntl(shown_fd, F_SETFD, 0);
+  ::execve(program.c_str(), argv.data(), envp.data());
+  ::_exit(kWindowNotStartedExit);
+}
+
+}  // namespace
+
 std::optional<int> OpenWindowProgram(const std::optional<std::string>& replay) {
   // A display that is set but does not answer (a stale one over ssh, say)
   // gets the console rather than a window program that cannot start.
@@ -107,11 +148,40 @@ std::optional<int> OpenWindowProgram(const std::optional<std::string>& replay) {
       args.push_back("--replay");
       args.push_back(*replay);
     }
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    ::execv(program.c_str(), argv.data());
-    // Not started after all: try the next place, then the console.
+    // A display can answer and still not work (a socket left by ssh -X whose
+    // client has no X server, an X server refusing our authorization): the
+    // console is chosen unless the window program says its window is up.
+    int shown[2];
+    if (::pipe2(shown, O_CLOEXEC) != 0) return std::nullopt;
+    const pid_t child = StartWindowProgram(program.string(), args, shown[1]);
+    ::close(shown[1]);
+    if (child < 0) {
+      ::close(shown[0]);
+      return std::nullopt;
+    }
+    char byte = 0;
+    ssize_t n;
+    do {
+      n = ::read(shown[0], &byte, 1);
+    } while (n < 0 && errno == EINTR);
+    ::close(shown[0]);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (n != 1) {
+      // Ended before showing a window: no display after all, or no program.
+      const bool no_window = (WIFEXITED(status) && (WEXITSTATUS(status) == kWindowNoDisplayExit ||
+                                                    WEXITSTATUS(status) == kWindowNotStartedExit)) ||
+                             (WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT);
+      if (no_window) continue;
+    }
+    if (WIFSIGNALED(status)) {
+      // Ended by a signal (Ctrl-C on the terminal): end the same way.
+      ::signal(WTERMSIG(status), SIG_DFL);
+      ::raise(WTERMSIG(status));
+      return 128 + WTERMSIG(status);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
   }
   return std::nullopt;
 }

@@ -1,0 +1,122 @@
+#include "platform/replace_file.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <random>
+
+namespace hostprobe {
+namespace {
+
+std::string Reason(int err) { return std::strerror(err); }
+
+// The directory part of `path` ("." for a bare name) and the name itself.
+std::string DirectoryOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string RandomSuffix() {
+  static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+  std::random_device random;
+  std::string suffix;
+  for (int i = 0; i < 10; ++i) suffix += kDigits[random() % 36];
+  return suffix;
+}
+
+bool WriteAll(int fd, std::string_view bytes, int* err) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      *err = n < 0 ? errno : ENOSPC;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<std::string> ReplaceFile(const std::string& path, std::string_view bytes) {
+  struct stat old {};
+  bool replacing = false;
+  if (lstat(path.c_str(), &old) == 0) {
+    if (S_ISDIR(old.st_mode)) return Reason(EISDIR);
+    if (S_ISREG(old.st_mode)) {
+      // A file without any write permission is read-only for us too, root
+      // included: it is not replaced behind its owner's back.
+      if ((old.st_mode & 0222) == 0 || faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) {
+        return Reason(EACCES);
+      }
+      replacing = true;
+    } else if (!S_ISLNK(old.st_mode)) {
+      return std::string("not a regular file");
+    }
+  } else if (errno != ENOENT) {
+    return Reason(errno);
+  }
+
+  const std::string dir = DirectoryOf(path);
+  // An unnamed file in the target's directory: a capture killed before the
+  // rename leaves nothing behind. Where the file system cannot make one, a
+  // new name created exclusively takes its place.
+  std::string temporary;
+  bool named = false;
+  int fd = open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return Reason(errno);
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+      temporary = dir + "/.hostprobe-" + RandomSuffix() + ".tmp";
+      fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      if (fd < 0 && errno != EEXIST) return Reason(errno);
+    }
+    if (fd < 0) return Reason(EEXIST);
+    named = true;
+  }
+  auto fail = [&](int err) -> std::optional<std::string> {
+    close(fd);
+    if (named) unlink(temporary.c_str());
+    return Reason(err);
+  };
+  int err = 0;
+  if (!WriteAll(fd, bytes, &err)) return fail(err);
+  if (fsync(fd) != 0) return fail(errno);
+  if (replacing) {
+    if (fchmod(fd, old.st_mode & 07777) != 0) return fail(errno);
+    if (geteuid() == 0) (void)fchown(fd, old.st_uid, old.st_gid);
+  }
+  if (!named) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    for (int attempt = 0; !named && attempt < 100; ++attempt) {
+      temporary = dir + "/.hostprobe-" + RandomSuffix() + ".tmp";
+      if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        named = true;
+      } else if (errno != EEXIST) {
+        return fail(errno);
+      }
+    }
+    if (!named) return fail(EEXIST);
+  }
+  if (close(fd) != 0) {
+    const int close_err = errno;
+    unlink(temporary.c_str());
+    return Reason(close_err);
+  }
+  if (rename(temporary.c_str(), path.c_str()) != 0) {
+    const int rename_err = errno;
+    unlink(temporary.c_str());
+    return Reason(rename_err);
+  }
+  return std::nullopt;
+}
+
+}  // namespace hostprobe
