@@ -5,6 +5,9 @@
 #include <sstream>
 
 #include "app/cli.h"
+#ifdef _WIN32
+#include "platform/windows/windows_sources.h"
+#endif
 
 namespace hostprobe::testing {
 
@@ -53,6 +56,14 @@ CliResult RunCliCapture(const std::vector<std::string>& args, const std::string&
   r.out = out.str();
   r.err = err.str();
   return r;
+}
+
+std::string AccessDeniedText() {
+#ifdef _WIN32
+  return SystemErrorText(5);  // ERROR_ACCESS_DENIED
+#else
+  return "Permission denied";
+#endif
 }
 
 std::string Record(const std::string& timestamp, const std::string& message) {

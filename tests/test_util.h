@@ -38,6 +38,9 @@ struct CliResult {
 // Runs the command line in-process with `args` and standard input `in`.
 CliResult RunCliCapture(const std::vector<std::string>& args, const std::string& in = "");
 
+// The system's text for "access denied" as a failing call reports it here.
+std::string AccessDeniedText();
+
 // The log written by the given number of records with the fixed timestamp of
 // a snapshot: convenience to build expected logs.
 std::string Record(const std::string& timestamp, const std::string& message);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 
@@ -94,6 +95,8 @@ TEST(CliTest, UsageErrorsExitTwo) {
       {"--pass"},          {"--pass", "3"},        {"--pass", "1", "--test"}, {"--bogus"},
       {"--test", "--test"}, {"--replay"},           {"--capture"},             {"--test=1"},
       {"extra"},           {"--replay", "a", "--replay", "b"},
+      // --help and --version do not hide a mistyped option; nothing follows --.
+      {"--help", "--bogus"}, {"--bogus", "--version"}, {"--", "--test"}, {"--test", "--", "x"},
   };
   for (const auto& args : cases) {
     SCOPED_TRACE(args[0] + (args.size() > 1 ? " " + args[1] : ""));
@@ -123,22 +126,34 @@ TEST(CliTest, UnwritableOutputIsAnError) {
 TEST(CliTest, CaptureReplacesTheFileOnlyWhenWrittenWhole) {
   ScratchDir dir;
   testing::WriteFile("snap.json", "earlier");
+  // A file of the user's that a careless temporary name would take.
+  testing::WriteFile("snap.json.tmp", "the user's own");
   auto r = RunCliCapture({"--replay", Fixture("probes_vmware.json"), "--capture", "snap.json"});
   EXPECT_EQ(r.code, 0) << r.err;
   const std::string captured = ReadFile("snap.json");
   EXPECT_EQ(captured.rfind("{\n  \"hostprobe_snapshot\": 1,", 0), 0u);
-  // A capture that cannot be written leaves the earlier file as it was.
-  std::filesystem::create_directory("snap.json.tmp");
+  EXPECT_EQ(ReadFile("snap.json.tmp"), "the user's own");
+  // A capture that cannot be written names the reason and leaves the earlier
+  // file as it was, with nothing beside it.
+  std::filesystem::permissions("snap.json", std::filesystem::perms::owner_read);
   r = RunCliCapture({"--replay", Fixture("probes_vmware.json"), "--capture", "snap.json"});
   EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.err, "hostprobe: error: cannot write the snapshot snap.json\n");
+  EXPECT_EQ(r.err, "hostprobe: error: cannot write the snapshot snap.json: " + testing::AccessDeniedText() + "\n");
   EXPECT_EQ(ReadFile("snap.json"), captured);
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(".")) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"snap.json", "snap.json.tmp"}));
 }
 
 TEST(CliTest, HelpAndVersion) {
-  auto help = RunCliCapture({"--help"});
-  EXPECT_EQ(help.code, 0);
-  EXPECT_EQ(help.out, UsageText());
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"--help"},
+                                               std::vector<std::string>{"--test", "--help"},
+                                               std::vector<std::string>{"--version", "--help", "--"}}) {
+    auto help = RunCliCapture(args);
+    EXPECT_EQ(help.code, 0);
+    EXPECT_EQ(help.out, UsageText());
+  }
   auto version = RunCliCapture({"--version"});
   EXPECT_EQ(version.code, 0);
   EXPECT_EQ(version.out.rfind("hostprobe ", 0), 0u);
@@ -153,6 +168,10 @@ TEST(CliTest, ConsoleReadsLinesUntilKonecOrEndOfInput) {
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.out, menu + Progress(1) + "Test Vmware : False\n");
   const std::string one_run = ReadFile("TEST_OUT.TXT");
+  // "--" ends the options: nothing else changes.
+  r = RunCliCapture({"--replay", Fixture("probes_vmware.json"), "--console", "--"}, "k\n");
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, menu);
   // End of input ends like Konec.
   r = RunCliCapture({"--replay", Fixture("probes_vmware.json"), "--console"}, "2");
   EXPECT_EQ(r.code, 0) << r.err;

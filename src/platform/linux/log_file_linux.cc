@@ -19,6 +19,8 @@ class LinuxLogFile : public LogFile {
   // that name from blocking the open; only a regular file is written.
   void Append(std::string_view bytes) override {
     const int fd = open(kLogFileName, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
+    // ENXIO: a FIFO or socket that nobody reads.
+    if (fd < 0 && errno == ENXIO) NotRegular();
     if (fd < 0) Fail("cannot open", errno);
     struct stat st {};
     if (fstat(fd, &st) != 0) {
@@ -28,7 +30,7 @@ class LinuxLogFile : public LogFile {
     }
     if (!S_ISREG(st.st_mode)) {
       close(fd);
-      throw Error(ErrorKind::kFile, std::string("cannot open ") + kLogFileName + ": not a regular file");
+      NotRegular();
     }
     std::size_t done = 0;
     off_t start = -1;
@@ -54,6 +56,9 @@ class LinuxLogFile : public LogFile {
   }
 
  private:
+  [[noreturn]] static void NotRegular() {
+    throw Error(ErrorKind::kFile, std::string("cannot open ") + kLogFileName + ": not a regular file");
+  }
   [[noreturn]] static void Fail(const char* what, int err) {
     throw Error(ErrorKind::kFile, std::string(what) + " " + kLogFileName + ": " + std::strerror(err));
   }

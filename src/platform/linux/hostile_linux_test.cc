@@ -1,0 +1,345 @@
+// The command-line program under hostile conditions: a closed output pipe, a
+// file-size limit, a FIFO where the log would be, captures into a shared
+// directory. Each case runs the built program as a child and never waits on
+// it without a deadline.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "test_util.h"
+
+namespace hostprobe {
+namespace {
+
+using testing::Fixture;
+using testing::ReadFile;
+using testing::ScratchDir;
+using testing::WriteFile;
+
+struct Child {
+  int exit_code = -1;  // -1: ended by a signal
+  int signal = 0;
+  bool timed_out = false;
+  std::string out;
+  std::string err;
+};
+
+struct ChildSetup {
+  std::optional<rlim_t> file_size_limit;
+  bool closed_stdout = false;  // standard output is a pipe nobody reads
+  std::string stdin_path = "/dev/null";
+};
+
+std::string Drain(int fd) {
+  std::string text;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  return text;
+}
+
+// Runs hostprobe with `args`, killing it after ten seconds.
+Child RunProgram(const std::vector<std::string>& args, const ChildSetup& setup = {}) {
+  int out[2], err[2];
+  if (pipe(out) != 0 || pipe(err) != 0) return {};
+  if (setup.closed_stdout) close(out[0]);
+  std::vector<std::string> all = {HOSTPROBE_EXE};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int in = open(setup.stdin_path.c_str(), O_RDONLY | O_NONBLOCK);
+    dup2(in, 0);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    if (setup.file_size_limit) {
+      const rlimit limit{*setup.file_size_limit, *setup.file_size_limit};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  Child c;
+  if (!setup.closed_stdout) fcntl(out[0], F_SETFL, O_NONBLOCK);
+  fcntl(err[0], F_SETFL, O_NONBLOCK);
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (!setup.closed_stdout) c.out += Drain(out[0]);
+    c.err += Drain(err[0]);
+    if (std::chrono::steady_clock::now() > deadline) {
+      c.timed_out = true;
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (!setup.closed_stdout) {
+    c.out += Drain(out[0]);
+    close(out[0]);
+  }
+  c.err += Drain(err[0]);
+  close(err[0]);
+  if (WIFSIGNALED(status)) c.signal = WTERMSIG(status);
+  c.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return c;
+}
+
+// The nine records one pass over the fixture writes, as a whole log and
+// split at record ends.
+std::vector<std::string> PassRecords(const std::string& fixture) {
+  ScratchDir dir;
+  const Child c = RunProgram({"--replay", Fixture(fixture), "--pass", "1"});
+  EXPECT_EQ(c.exit_code, 0) << c.err;
+  const std::string log = ReadFile("TEST_OUT.TXT");
+  std::vector<std::string> records;
+  for (std::size_t at = 0; at < log.size();) {
+    std::size_t end = log.find("\"\r\n\"", at);
+    end = end == std::string::npos ? log.size() : end + 3;
+    records.push_back(log.substr(at, end - at));
+    at = end;
+  }
+  EXPECT_EQ(records.size(), 9u);
+  return records;
+}
+
+std::string Join(const std::vector<std::string>& records, std::size_t count) {
+  std::string text;
+  for (std::size_t i = 0; i < count && i < records.size(); ++i) text += records[i];
+  return text;
+}
+
+// Standard output that nobody reads any more (`hostprobe --pass 1 | head -c
+// 1`) does not cut the run short: all nine records are written, then the run
+// fails with the reason.
+TEST(HostileTest, ClosedOutputPipeStillWritesEveryRecord) {
+  const auto records = PassRecords("probes_vmware.json");
+  ScratchDir dir;
+  ChildSetup setup;
+  setup.closed_stdout = true;
+  const Child c = RunProgram({"--replay", Fixture("probes_vmware.json"), "--pass", "1"}, setup);
+  EXPECT_EQ(c.signal, 0);
+  EXPECT_EQ(c.exit_code, 1);
+  EXPECT_EQ(c.err, "hostprobe: error: cannot write to standard output\n");
+  EXPECT_EQ(ReadFile("TEST_OUT.TXT"), Join(records, 9));
+}
+
+// A file-size limit (or a full disk) that a record runs into: the log keeps
+// the records before it whole, the torn part is cut off, and the run fails
+// with the reason instead of being killed.
+TEST(HostileTest, RecordsAreWrittenWholeOrNotAtAll) {
+  const auto records = PassRecords("probes_vmware.json");
+  ASSERT_EQ(records.size(), 9u);
+  const std::size_t two = Join(records, 2).size();
+  const struct {
+    const char* name;
+    rlim_t limit;
+    std::size_t kept;  // whole records left in the log
+  } cases[] = {
+      {"no room at all", 0, 0},
+      {"room for part of record 1", 5, 0},
+      {"room for records 1 and 2 exactly", two, 2},
+      {"room for part of record 3", two + records[2].size() / 2, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    ChildSetup setup;
+    setup.file_size_limit = c.limit;
+    const Child run = RunProgram({"--replay", Fixture("probes_vmware.json"), "--pass", "1"}, setup);
+    EXPECT_EQ(run.signal, 0);
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(run.err, "hostprobe: error: file error: cannot write TEST_OUT.TXT: File too large\n");
+    EXPECT_EQ(ReadFile("TEST_OUT.TXT"), Join(records, c.kept));
+    // The next run appends whole records after them.
+    EXPECT_EQ(RunProgram({"--replay", Fixture("probes_vmware.json"), "--pass", "1"}).exit_code, 0);
+    EXPECT_EQ(ReadFile("TEST_OUT.TXT"), Join(records, c.kept) + Join(records, 9));
+  }
+}
+
+// A disk that fills up while passes append to the log: the run that finds
+// no room fails with the reason, and the log holds whole records only. The
+// disk is a small tmpfs in a mount namespace of the child's own.
+TEST(HostileTest, FullDiskLeavesWholeRecords) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+  const auto records = PassRecords("probes_vmware.json");
+  ScratchDir dir;
+  std::filesystem::create_directory("disk");
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("hostprobe-test", "disk", "tmpfs", 0, "size=8k") != 0) {
+      _exit(77);
+    }
+    if (chdir("disk") != 0) _exit(78);
+    const std::string pass = std::string(HOSTPROBE_EXE) + " --replay " + Fixture("probes_vmware.json") +
+                             " --pass 1 >/dev/null 2>../err.out";
+    for (int i = 0; i < 100; ++i) {
+      if (std::system(pass.c_str()) != 0) break;
+    }
+    // Copy the log out of the namespace before its disk goes.
+    WriteFile("../log.out", ReadFile("TEST_OUT.TXT"));
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot mount a tmpfs here";
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(ReadFile("err.out"), "hostprobe: error: file error: cannot write TEST_OUT.TXT: No space left on device\n");
+  const std::string log = ReadFile("log.out");
+  const std::string run = Join(records, 9);
+  const std::size_t runs = log.size() / run.size();
+  EXPECT_GT(runs, 0u);
+  std::size_t kept = 0;
+  while (kept < 9 && Join(records, kept + 1).size() <= log.size() - runs * run.size()) ++kept;
+  std::string expected;
+  for (std::size_t i = 0; i < runs; ++i) expected += run;
+  EXPECT_EQ(log, expected + Join(records, kept));
+}
+
+// A log that would block or is no file at all: refused at once.
+TEST(HostileTest, NonRegularLogsAreRefusedWithoutBlocking) {
+  const auto make_fifo = [] { ASSERT_EQ(mkfifo("TEST_OUT.TXT", 0644), 0); };
+  const auto make_link_to_device = [] { std::filesystem::create_symlink("/dev/zero", "TEST_OUT.TXT"); };
+  const struct {
+    const char* name;
+    std::function<void()> make;
+  } cases[] = {{"a FIFO nobody reads", make_fifo}, {"a link to a device", make_link_to_device}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    c.make();
+    const Child run = RunProgram({"--replay", Fixture("probes_vmware.json"), "--pass", "1"});
+    EXPECT_FALSE(run.timed_out);
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(run.out, "SOUBOR TESTŮ: 1\nStart testu č.1\n");
+    EXPECT_EQ(run.err, "hostprobe: error: file error: cannot open TEST_OUT.TXT: not a regular file\n");
+  }
+}
+
+// Console input that cannot be read is an error, not a quiet Konec.
+TEST(HostileTest, UnreadableConsoleInputIsAnError) {
+  ScratchDir dir;
+  ChildSetup setup;
+  setup.stdin_path = "/";
+  const Child c = RunProgram({"--replay", Fixture("probes_vmware.json"), "--console"}, setup);
+  EXPECT_EQ(c.exit_code, 1);
+  EXPECT_EQ(c.err, "hostprobe: error: file error: cannot read standard input: Is a directory\n");
+}
+
+// Out of memory while reading a snapshot is reported, not an abort.
+TEST(HostileTest, OutOfMemoryIsAnError) {
+  ScratchDir dir;
+  std::string big = "{\"hostprobe_snapshot\": 1, \"adapters\": {\"records\": [";
+  for (int i = 0; i < 60000; ++i) {
+    if (i) big += ",";
+    big += "{\"description\": \"adapter " + std::to_string(i) + "\", \"address_length\": 6}";
+  }
+  big += "]}}";
+  WriteFile("big.json", big);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const rlimit limit{50'000'000, 50'000'000};
+    setrlimit(RLIMIT_AS, &limit);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    const int err = open("err.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(err, 2);
+    execl(HOSTPROBE_EXE, "hostprobe", "--replay", "big.json", "--pass", "1", nullptr);
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  // Either it fitted after all, or it ran out and said so.
+  if (WEXITSTATUS(status) != 0) {
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(ReadFile("err.txt"), "hostprobe: error: out of memory\n");
+  }
+}
+
+// Captures into a directory others can write to: nothing planted there is
+// written through or lost, and a file the user may not write is refused.
+TEST(HostileTest, CapturesNeverWriteThroughPlantedNamesOrOverReadOnlyFiles) {
+  ScratchDir dir;
+  const std::string fixture = Fixture("probes_vmware.json");
+  WriteFile("victim", "precious");
+  WriteFile("snap.json.tmp", "the user's own");
+  std::filesystem::create_symlink("victim", "planted.json.tmp");
+  std::filesystem::create_hard_link("victim", "hard.json.tmp");
+  for (const char* target : {"snap.json", "planted.json", "hard.json"}) {
+    SCOPED_TRACE(target);
+    const Child c = RunProgram({"--replay", fixture, "--capture", target});
+    EXPECT_EQ(c.exit_code, 0) << c.err;
+    EXPECT_EQ(ReadFile(target).rfind("{\n  \"hostprobe_snapshot\": 1,", 0), 0u);
+  }
+  EXPECT_EQ(ReadFile("victim"), "precious");
+  EXPECT_EQ(ReadFile("snap.json.tmp"), "the user's own");
+
+  // The replaced file keeps its permissions.
+  ASSERT_EQ(chmod("snap.json", 0640), 0);
+  EXPECT_EQ(RunProgram({"--replay", fixture, "--capture", "snap.json"}).exit_code, 0);
+  struct stat st {};
+  ASSERT_EQ(stat("snap.json", &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+  // Refusals name the reason; the file and the directory stay as they were.
+  WriteFile("readonly.json", "kept");
+  ASSERT_EQ(chmod("readonly.json", 0444), 0);
+  std::filesystem::create_directory("adir");
+  const std::string long_name(300, 'n');
+  const struct {
+    std::string target;
+    std::string message;
+  } refusals[] = {
+      {"readonly.json", "hostprobe: error: cannot write the snapshot readonly.json: Permission denied\n"},
+      {"adir", "hostprobe: error: cannot write the snapshot adir: Is a directory\n"},
+      {"nodir/x.json", "hostprobe: error: cannot write the snapshot nodir/x.json: No such file or directory\n"},
+      {long_name, "hostprobe: error: cannot write the snapshot " + long_name + ": File name too long\n"},
+      {"new\nline\x1b[31m.json",
+       "hostprobe: error: cannot write the snapshot new\\nline\\x1b[31m.json/x: No such file or directory\n"},
+  };
+  for (const auto& r : refusals) {
+    SCOPED_TRACE(r.target);
+    std::string target = r.target;
+    if (target.find('\n') != std::string::npos) target += "/x";  // a directory that does not exist
+    const Child c = RunProgram({"--replay", fixture, "--capture", target});
+    EXPECT_EQ(c.exit_code, 1);
+    EXPECT_EQ(c.err, r.message);
+  }
+  EXPECT_EQ(ReadFile("readonly.json"), "kept");
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(".")) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"adir", "hard.json", "hard.json.tmp", "planted.json",
+                                             "planted.json.tmp", "readonly.json", "snap.json", "snap.json.tmp",
+                                             "victim"}));
+}
+
+}  // namespace
+}  // namespace hostprobe
