@@ -109,7 +109,7 @@ int Capture(Platform& platform, const std::string& file, std::ostream& out, std:
     out << text;
     return kExitOk;
   }
-  if (const auto reason = ReplaceFile(file, text)) {
+  if (const auto reason = ReplaceWholeFile(file, text)) {
     err << "hostprobe: error: cannot write the snapshot " << ShownName(file) << ": " << *reason << "\n";
     return kExitError;
   }

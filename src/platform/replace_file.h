@@ -15,6 +15,6 @@ namespace hostprobe {
 // written through. A read-only file, a directory or another non-regular file
 // of that name is refused. Returns nullopt on success, else the system's
 // reason ("Permission denied").
-std::optional<std::string> ReplaceFile(const std::string& path, std::string_view bytes);
+std::optional<std::string> ReplaceWholeFile(const std::string& path, std::string_view bytes);
 
 }  // namespace hostprobe

@@ -2,6 +2,7 @@
 // available. Kept apart so that the command line never loads Qt.
 #include <QApplication>
 #include <QIcon>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,6 +44,10 @@ void OnQtMessage(QtMsgType type, const QMessageLogContext& context, const QStrin
 }  // namespace
 
 int main(int argc, char** argv) {
+  // As in hostprobe: a full log or a file-size limit is a write error shown
+  // in the window, not a silent end.
+  ::signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGXFSZ, SIG_IGN);
   int shown_fd = -1;
   if (const char* fd = std::getenv(hostprobe::kWindowShownFdVariable)) {
     shown_fd = std::atoi(fd);

@@ -1,11 +1,11 @@
 #include "app/win32/frm_test.h"
 
 #include <memory>
+#include <new>
 #include <string>
 
 #include "app/session.h"
 #include "app/text_box.h"
-#include "platform/error.h"
 #include "platform/error.h"
 #include "platform/windows/windows_sources.h"
 
@@ -80,6 +80,9 @@ struct WindowState {
   // Set while an error is shown: the message box runs its own message loop,
   // and a click queued during the failed run must not start another.
   bool failing = false;
+  // Set by WM_NCCREATE: from then on the window owns this state and frees it
+  // on WM_NCDESTROY, also when its creation fails.
+  bool* adopted = nullptr;
 };
 
 void ApplyLayout(HWND window, WindowState& s, UINT dpi) {
@@ -150,6 +153,9 @@ LRESULT CALLBACK WndProc(HWND window, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_NCCREATE: {
       auto* cs = reinterpret_cast<CREATESTRUCTW*>(lp);
       SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(cs->lpCreateParams));
+      if (auto* state = static_cast<WindowState*>(cs->lpCreateParams); state && state->adopted) {
+        *state->adopted = true;
+      }
       break;
     }
     case WM_CREATE: {
@@ -169,8 +175,12 @@ LRESULT CALLBACK WndProc(HWND window, UINT msg, WPARAM wp, LPARAM lp) {
       }
       if (!s->txt || !s->buttons[3]) return -1;
       ApplyLayout(window, *s, WindowDpi(window));
-      s->text_box = std::make_unique<EditTextBox>(s->txt);
-      s->session = std::make_unique<Session>(*s->platform, *s->text_box);
+      try {
+        s->text_box = std::make_unique<EditTextBox>(s->txt);
+        s->session = std::make_unique<Session>(*s->platform, *s->text_box);
+      } catch (const std::bad_alloc&) {
+        return -1;  // no exception may cross the window procedure
+      }
       return 0;
     }
     case WM_COMMAND:
@@ -226,15 +236,20 @@ HWND CreateFrmTest(Platform& platform, int show, ErrorSink on_error) {
   auto* state = new WindowState;
   state->platform = &platform;
   state->on_error = std::move(on_error);
+  bool adopted = false;
+  state->adopted = &adopted;
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
   // Sized for the system DPI first, then again for the monitor it lands on.
   RECT r = OuterRect(WindowDpi(nullptr), style, 0);
   const HWND window = CreateWindowExW(0, kClassName, kTitle, style, CW_USEDEFAULT, CW_USEDEFAULT,
                                       r.right - r.left, r.bottom - r.top, nullptr, nullptr, instance, state);
   if (!window) {
-    delete state;
-    throw Error(ErrorKind::kPlatform, "cannot create the window: " + SystemErrorText(GetLastError()));
+    const DWORD error = GetLastError();
+    // A window that failed after WM_NCCREATE has freed the state already.
+    if (!adopted) delete state;
+    throw Error(ErrorKind::kPlatform, "cannot create the window: " + SystemErrorText(error));
   }
+  state->adopted = nullptr;
   r = OuterRect(WindowDpi(window), style, 0);
   SetWindowPos(window, nullptr, 0, 0, r.right - r.left, r.bottom - r.top,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "platform/error.h"
 #include "platform/snapshot/snapshot.h"
 #include "platform/windows/windows_sources.h"
 #include "test_util.h"
@@ -218,6 +219,50 @@ TEST(FrmTestWindow, AClickQueuedDuringAFailedRunStartsNothing) {
   EXPECT_EQ(shown, 1);
   EXPECT_FALSE(IsWindow(window));
   EXPECT_EQ(ReadFile(dir.path() / "TEST_OUT.TXT"), expected_log);
+}
+
+// Refuses the creation of the text box, so that the window's WM_CREATE fails.
+LRESULT CALLBACK RefuseEditControls(int code, WPARAM wp, LPARAM lp) {
+  if (code == HCBT_CREATEWND) {
+    const auto* create = reinterpret_cast<CBT_CREATEWNDW*>(lp);
+    const LPCWSTR name = create->lpcs->lpszClass;
+    if (!IS_INTRESOURCE(name) && lstrcmpiW(name, L"EDIT") == 0) return 1;
+  }
+  return CallNextHookEx(nullptr, code, wp, lp);
+}
+
+// A window whose creation fails after it took its state frees that state
+// once: the error sink it holds is destroyed exactly once.
+TEST(FrmTestWindow, AWindowThatCannotBeCreatedIsAnErrorAndFreesItsStateOnce) {
+  struct CountedSink {
+    int* destroyed;
+    bool live = true;
+    CountedSink(int* d) : destroyed(d) {}
+    CountedSink(const CountedSink& o) : destroyed(o.destroyed), live(o.live) {}
+    CountedSink(CountedSink&& o) noexcept : destroyed(o.destroyed), live(o.live) { o.live = false; }
+    ~CountedSink() {
+      if (live) ++*destroyed;
+    }
+    void operator()(HWND, const std::string&) const {}
+  };
+  int destroyed = 0;
+  Platform platform = MakeSnapshotPlatform(ParseSnapshot(kSnapshot, "inline"));
+  const HHOOK hook = SetWindowsHookExW(WH_CBT, RefuseEditControls, nullptr, GetCurrentThreadId());
+  ASSERT_NE(hook, nullptr);
+  bool threw = false;
+  {
+    ErrorSink sink = CountedSink(&destroyed);
+    destroyed = 0;  // the temporary's copy above does not count
+    try {
+      CreateFrmTest(platform, SW_HIDE, std::move(sink));
+    } catch (const Error& e) {
+      threw = true;
+      EXPECT_EQ(std::string(e.what()).rfind("platform call failed: cannot create the window: ", 0), 0u) << e.what();
+    }
+  }
+  UnhookWindowsHookEx(hook);
+  EXPECT_TRUE(threw);
+  EXPECT_EQ(destroyed, 1);
 }
 
 }  // namespace

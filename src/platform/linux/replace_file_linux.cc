@@ -46,7 +46,7 @@ bool WriteAll(int fd, std::string_view bytes, int* err) {
 
 }  // namespace
 
-std::optional<std::string> ReplaceFile(const std::string& path, std::string_view bytes) {
+std::optional<std::string> ReplaceWholeFile(const std::string& path, std::string_view bytes) {
   struct stat old {};
   bool replacing = false;
   if (lstat(path.c_str(), &old) == 0) {

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <random>
 
 #include "platform/windows/windows_sources.h"
@@ -28,10 +29,10 @@ std::string RandomSuffix() {
 
 }  // namespace
 
-std::optional<std::string> ReplaceFile(const std::string& path, std::string_view bytes) {
+std::optional<std::string> ReplaceWholeFile(const std::string& path, std::string_view bytes) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) {
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return SystemErrorText(ERROR_DIRECTORY_NOT_SUPPORTED);
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return SystemErrorText(ERROR_ACCESS_DENIED);
     if (attributes & FILE_ATTRIBUTE_READONLY) return SystemErrorText(ERROR_ACCESS_DENIED);
   } else {
     const DWORD error = GetLastError();
