@@ -205,7 +205,7 @@ TEST(NetworkLinuxFaultTest, LinksChangingBetweenSizingAndFilling) {
   const std::vector<linux_net::LinkFacts> two = {link(2, "eth0"), link(3, "eth1")};
   // Answers `first` to the sizing call and `then` to every later call.
   auto changing = [](std::vector<linux_net::LinkFacts> first, std::vector<linux_net::LinkFacts> then) {
-    return [first, then, calls = 0]() mutable { return calls++ == 0 ? first : then; };
+    return [first, then, calls = 0](const linux_net::Gather&) mutable { return calls++ == 0 ? first : then; };
   };
   const std::string eth0_line =
       "\r\n[0] eth0\t|\\1|6\t|\\2|02-00-5E-00-00-02\t|\\3|eth0" + std::string(256, '\0') +
@@ -231,7 +231,7 @@ TEST(NetworkLinuxFaultTest, LinksChangingBetweenSizingAndFilling) {
   EXPECT_EQ(GetAdaptersReport(*emptied), "Start Adapter Info ... \r\nSTS= 232 Exit from Adapter info.");
 
   // The kernel cannot be asked: nothing to list.
-  auto failing = [] () -> std::vector<linux_net::LinkFacts> {
+  auto failing = [](const linux_net::Gather&) -> std::vector<linux_net::LinkFacts> {
     throw Error(ErrorKind::kPlatform, "netlink socket: Permission denied");
   };
   auto no_kernel = linux_net::MakeAdapterApi(failing);
