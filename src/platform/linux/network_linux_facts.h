@@ -51,15 +51,17 @@ struct LinkFacts {
 // What one gathering reads besides the links' names, indexes, types, flags,
 // MTUs and addresses: each call of the sources asks only for what it shows.
 struct Gather {
+  // Only the links' indexes, loopback marked by its type (sizing calls).
+  bool indexes_only = false;
   bool ipv4 = false;      // IPv4 addresses
   bool routes = false;    // gateways and DHCP leases (needs ipv4)
   bool details = false;   // description and wireless
   bool speed = false;     // link speed
   bool counters = false;  // the kernel's counters
 };
-inline constexpr Gather kAdapterSizing{.ipv4 = true};
+inline constexpr Gather kAdapterSizing{.indexes_only = true, .ipv4 = true};
 inline constexpr Gather kAdapterFilling{.ipv4 = true, .routes = true, .details = true};
-inline constexpr Gather kTableSizing{};
+inline constexpr Gather kTableSizing{.indexes_only = true};
 inline constexpr Gather kTableFilling{.details = true, .speed = true, .counters = true};
 
 // Every interface, loopback included, sorted by index; fields outside `what`

@@ -254,8 +254,19 @@ TEST(NetworkNamespaceTest, FactsOfThisNamespaceAndNexthopGateways) {
       "ip nexthop add id 9 via 192.0.2.1 dev eth0; ip nexthop add id 10 via 198.51.100.1 dev eth1;"
       "ip nexthop add id 11 via 192.0.2.254 dev eth0; ip nexthop add id 20 group 9/10;"
       "ip route add default nhid 20 metric 50; ip route add default nhid 11 metric 10";
-  const auto got = InNetworkNamespace(setup, [] {
-    return Describe(ReadLinks(kAdapterFilling)) + "--\n" + Describe(ReadLinks(kTableFilling));
+  // The sizing calls' links: indexes, loopback by its type.
+  auto indexes = [](const std::vector<LinkFacts>& links) {
+    std::string out;
+    for (const LinkFacts& l : links) out += std::to_string(l.index) + (LinkType(l) == 24 ? "lo " : " ");
+    return out;
+  };
+  const auto got = InNetworkNamespace(setup, [&] {
+    const std::vector<LinkFacts> adapters = ReadLinks(kAdapterFilling);
+    std::string out = Describe(adapters) + "--\n" + Describe(ReadLinks(kTableFilling));
+    for (const Gather& sizing : {kAdapterSizing, kTableSizing}) {
+      out += indexes(ReadLinks(sizing)) == indexes(adapters) ? "same links\n" : "other links\n";
+    }
+    return out;
   });
   if (!got) GTEST_SKIP() << "no private network namespace with veth and nexthop objects here";
   EXPECT_EQ(*got,
@@ -265,7 +276,8 @@ TEST(NetworkNamespaceTest, FactsOfThisNamespaceAndNexthopGateways) {
             "--\n"
             "lo descr=lo speed=0 type=24 gateway= dhcp=0 ipv4=\n"
             "eth1 descr=veth speed=10000 type=6 gateway= dhcp=0 ipv4=\n"
-            "eth0 descr=veth speed=10000 type=6 gateway= dhcp=0 ipv4=\n");
+            "eth0 descr=veth speed=10000 type=6 gateway= dhcp=0 ipv4=\n"
+            "same links\nsame links\n");
 }
 
 }  // namespace
