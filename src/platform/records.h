@@ -41,6 +41,11 @@ inline constexpr std::size_t kAdSecondaryWinsServer = 592;
 inline constexpr std::size_t kAdLeaseObtained = 632;
 inline constexpr std::size_t kAdLeaseExpires = 636;
 
+// The notional location of buffer index 0 where a source chooses the
+// locations its Next fields hold (the snapshot and the live Linux sources): a
+// fixed, positive 32-bit value, so that the same chain gives the same numbers.
+inline constexpr uint32_t kNotionalBufferLocation = 0x00100000;
+
 // Hardware address fields (adapter Address, row bPhysAddr) are 8 bytes.
 inline constexpr std::size_t kPhysAddrWidth = 8;
 

@@ -4,7 +4,11 @@
 // Windows gives for it (111 for the adapters, 122 for the table), and one
 // that finds no adapter left returns 232 (no data), as Windows does. When the
 // kernel cannot be asked, the sizing call gives 0 and the filling call
-// ERROR_GEN_FAILURE (31).
+// ERROR_GEN_FAILURE (31). Each call gathers only what it needs: the sizing
+// calls the links (and the adapters' IPv4 addresses), the filling calls what
+// their records show. The adapter records' Next locations count from a fixed
+// notional location of the buffer, so one machine gives the same numbers on
+// every run.
 #include <linux/if.h>
 #include <linux/if_arp.h>
 
@@ -34,10 +38,10 @@ struct Links {
   uint32_t status = 0;
 };
 
-Links Read(const linux_net::LinkReader& read_links) {
+Links Read(const linux_net::LinkReader& read_links, const linux_net::Gather& what) {
   Links result;
   try {
-    result.links = read_links();
+    result.links = read_links(what);
   } catch (const Error&) {
     result.status = kErrorGenFailure;
   }
@@ -66,18 +70,21 @@ class LinuxAdapterApi : public AdapterApi {
   explicit LinuxAdapterApi(linux_net::LinkReader read_links) : read_links_(std::move(read_links)) {}
 
   uint32_t NeededLength() override {
-    const Links l = Read(read_links_);
+    const Links l = Read(read_links_, linux_net::kAdapterSizing);
     return l.status != 0 ? 0 : Layout(l.links).length;
   }
 
   uint32_t Fill(std::span<uint8_t> buffer, uint32_t* location) override {
-    const Links l = Read(read_links_);
+    const Links l = Read(read_links_, linux_net::kAdapterFilling);
     if (l.status != 0) return l.status;
     const Plan plan = Layout(l.links);
-    if (plan.length > buffer.size()) return kErrorBufferOverflow;
+    // Locations are 32-bit: a buffer reaching past them cannot hold the chain.
+    if (plan.length > buffer.size() || buffer.size() > UINT32_MAX - rec::kNotionalBufferLocation) {
+      return kErrorBufferOverflow;
+    }
     if (plan.adapters.empty()) return kErrorNoData;  // every adapter gone since the sizing call
     std::fill(buffer.begin(), buffer.end(), 0);
-    *location = Location(buffer);
+    *location = rec::kNotionalBufferLocation;
 
     std::size_t extra = plan.adapters.size() * rec::kAdapterSize;  // further address entries go here
     for (std::size_t k = 0; k < plan.adapters.size(); ++k) {
@@ -141,14 +148,6 @@ class LinuxAdapterApi : public AdapterApi {
     plan.length = static_cast<uint32_t>(std::min<uint64_t>(length, UINT32_MAX));
     return plan;
   }
-
-  // The buffer's own address, in the low 32 bits that a 32-bit Next holds;
-  // a fixed location where those would be 0 or wrap within the buffer.
-  static uint32_t Location(std::span<uint8_t> buffer) {
-    const uint32_t low = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(buffer.data()));
-    if (low == 0 || uint64_t{low} + buffer.size() > UINT32_MAX) return 0x00100000;
-    return low;
-  }
 };
 
 // IF_OPER_STATUS of a MIB_IFROW: 0 non-operational, 2 disconnected,
@@ -169,12 +168,12 @@ class LinuxInterfaceTableApi : public InterfaceTableApi {
   explicit LinuxInterfaceTableApi(linux_net::LinkReader read_links) : read_links_(std::move(read_links)) {}
 
   uint32_t NeededLength() override {
-    const Links l = Read(read_links_);
+    const Links l = Read(read_links_, linux_net::kTableSizing);
     return l.status != 0 ? 0 : Length(l.links.size());
   }
 
   uint32_t Fill(std::span<uint8_t> buffer) override {
-    const Links l = Read(read_links_);
+    const Links l = Read(read_links_, linux_net::kTableFilling);
     if (l.status != 0) return l.status;
     if (Length(l.links.size()) > buffer.size()) return kErrorInsufficientBuffer;
     std::fill(buffer.begin(), buffer.end(), 0);

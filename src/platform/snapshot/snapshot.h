@@ -68,7 +68,7 @@ struct SnapshotData {
 inline constexpr std::uintmax_t kMaxSnapshotBytes = 64u << 20;
 
 // The location the snapshot's adapter API gives buffer index 0.
-inline constexpr uint32_t kSnapshotBufferLocation = 0x00100000;
+inline constexpr uint32_t kSnapshotBufferLocation = records::kNotionalBufferLocation;
 
 // Parses snapshot text; `name` is the file name used in error messages.
 SnapshotData ParseSnapshot(std::string_view text, const std::string& name);
