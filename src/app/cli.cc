@@ -8,6 +8,7 @@
 #include "platform/platform.h"
 #include "platform/replace_file.h"
 #include "platform/snapshot/snapshot.h"
+#include "platform/virt.h"
 #include "usage_text.h"  // generated from docs/hostprobe.1.txt
 
 #ifndef HOSTPROBE_VERSION
@@ -22,7 +23,7 @@ constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
 
 struct Options {
-  enum class Mode { kDefault, kPass, kTest, kConsole, kCapture, kHelp, kVersion } mode = Mode::kDefault;
+  enum class Mode { kDefault, kPass, kTest, kConsole, kCapture, kVirt, kHelp, kVersion } mode = Mode::kDefault;
   int pass = 0;
   std::string capture;
   std::optional<std::string> replay;
@@ -80,6 +81,9 @@ Options Parse(const std::vector<std::string>& args) {
       set_mode(Options::Mode::kCapture, arg);
       o.capture = value();
       if (o.capture.empty()) throw UsageError{"--capture needs a file name"};
+    } else if (arg == "--virt") {
+      no_value();
+      set_mode(Options::Mode::kVirt, arg);
     } else if (arg == "--replay") {
       if (o.replay) throw UsageError{"--replay given twice"};
       o.replay = value();
@@ -93,6 +97,9 @@ Options Parse(const std::vector<std::string>& args) {
     } else {
       throw UsageError{"unknown argument \"" + ShownName(args[i]) + "\""};
     }
+  }
+  if (o.mode == Options::Mode::kVirt && o.replay) {
+    throw UsageError{"--virt reads this machine and cannot be combined with --replay"};
   }
   if (info) o.mode = *info;
   return o;
@@ -137,6 +144,11 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
   }
   if (o.mode == Options::Mode::kVersion) {
     out << "hostprobe " << HOSTPROBE_VERSION << "\n";
+    return kExitOk;
+  }
+  if (o.mode == Options::Mode::kVirt) {
+    const VirtNames names = DetectVirt();
+    out << "hypervisor: " << names.hypervisor << "\ncontainer: " << names.container << "\n";
     return kExitOk;
   }
   if (o.mode == Options::Mode::kDefault && hooks.open_window) {

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <cpuid.h>
@@ -13,17 +14,21 @@
 namespace hostprobe::probes {
 namespace {
 
-struct Regs {
-  uint32_t a = 0, b = 0, c = 0, d = 0;
-};
+using Regs = CpuidRegs;
+
+CpuidQuery& Substitute() {
+  static CpuidQuery query;
+  return query;
+}
 
 bool Cpuid(uint32_t leaf, Regs* r) {
+  *r = Regs{};
+  if (const CpuidQuery& query = Substitute()) return query(leaf, r);
 #ifdef HOSTPROBE_HAVE_CPUID
   __cpuid(leaf, r->a, r->b, r->c, r->d);
   return true;
 #else
   (void)leaf;
-  (void)r;
   return false;
 #endif
 }
@@ -36,6 +41,8 @@ std::string Chars(const uint32_t* words, int n) {
 
 }  // namespace
 
+void SetCpuidQuery(CpuidQuery query) { Substitute() = std::move(query); }
+
 bool HypervisorPresent() {
   Regs r;
   return Cpuid(1, &r) && (r.c & (1u << 31)) != 0;
@@ -47,6 +54,16 @@ std::string HypervisorVendor() {
   const uint32_t words[3] = {r.b, r.c, r.d};
   return Chars(words, 3);
 }
+
+bool HyperVRootPartition() {
+  if (HypervisorVendor() != "Microsoft Hv") return false;
+  Regs r;
+  // EAX of the vendor leaf is the highest hypervisor leaf.
+  if (!Cpuid(0x40000000, &r) || r.a < 0x40000003) return false;
+  return Cpuid(0x40000003, &r) && (r.b & 1u) != 0;
+}
+
+bool HypervisorGuest() { return HypervisorPresent() && !HyperVRootPartition(); }
 
 std::string CpuVendor() {
   Regs r;

@@ -1,8 +1,11 @@
 // The probes on Linux: CPUID, DMI and PCI facts from sysfs, and the VMware
 // backdoor guarded against the fault it raises outside VMware. No root needed.
+// A host is never a guest: Hyper-V's root partition and a VMware host's own
+// virtual adapters answer 0.
 #include <dirent.h>
 #include <setjmp.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <fstream>
@@ -10,6 +13,8 @@
 
 #include "probes/cpuid.h"
 #include "probes/probes.h"
+#include "probes/probes_linux.h"
+#include "probes/vmware_mac.h"
 
 namespace {
 
@@ -22,18 +27,22 @@ std::string ReadLine(const std::string& path) {
   return line;
 }
 
-std::string DmiField(const char* name) { return ReadLine(std::string("/sys/class/dmi/id/") + name); }
+std::string DmiField(const std::string& sys, const char* name) {
+  return ReadLine(sys + "/class/dmi/id/" + name);
+}
+
+std::string DmiField(const char* name) { return DmiField("/sys", name); }
 
 // Calls `visit` with each entry name of `dir` (dot entries skipped); stops
 // when it returns true.
 template <typename F>
-bool AnyEntry(const char* dir, F visit) {
-  DIR* d = opendir(dir);
+bool AnyEntry(const std::string& dir, F visit) {
+  DIR* d = opendir(dir.c_str());
   if (!d) return false;
   bool found = false;
   while (dirent* e = readdir(d)) {
     if (e->d_name[0] == '.') continue;
-    if (visit(std::string(dir) + "/" + e->d_name)) {
+    if (visit(dir + "/" + e->d_name)) {
       found = true;
       break;
     }
@@ -42,20 +51,20 @@ bool AnyEntry(const char* dir, F visit) {
   return found;
 }
 
-bool VmwarePciDevice() {
-  return AnyEntry("/sys/bus/pci/devices", [](const std::string& dev) {
+bool VmwarePciDevice(const std::string& sys) {
+  return AnyEntry(sys + "/bus/pci/devices", [](const std::string& dev) {
     return ReadLine(dev + "/vendor") == "0x15ad";
   });
 }
 
-bool VmwareMacAddress() {
-  static const char* const kPrefixes[] = {"00:0c:29", "00:50:56", "00:05:69", "00:1c:14"};
-  return AnyEntry("/sys/class/net", [](const std::string& dev) {
-    const std::string mac = ReadLine(dev + "/address");
-    for (const char* prefix : kPrefixes) {
-      if (mac.rfind(prefix, 0) == 0) return true;
-    }
-    return false;
+// Only links with a device behind them: a VMware host's vmnet adapters,
+// bridges and taps carry VMware addresses too, but no device.
+bool VmwareMacAddress(const std::string& sys) {
+  return AnyEntry(sys + "/class/net", [](const std::string& link) {
+    struct stat st {};
+    if (stat((link + "/device").c_str(), &st) != 0) return false;
+    const auto mac = ParseMacText(ReadLine(link + "/address"));
+    return mac && VmwareGuestMac(*mac);
   });
 }
 
@@ -94,21 +103,31 @@ bool DmiNamesVmware() {
 
 }  // namespace
 
+namespace hostprobe::probes {
+
+int16_t InsideVpcUnder(const std::string& sys) {
+  if (HypervisorVendor() == "Microsoft Hv" && !HyperVRootPartition()) return 1;
+  return DmiField(sys, "sys_vendor") == "Microsoft Corporation" &&
+         DmiField(sys, "product_name") == "Virtual Machine";
+}
+
+int16_t VmwareHardwareUnder(const std::string& sys) {
+  return VmwarePciDevice(sys) || VmwareMacAddress(sys);
+}
+
+}  // namespace hostprobe::probes
+
 extern "C" {
 
-int16_t IsInsideVPC(void) {
-  if (HypervisorVendor() == "Microsoft Hv") return 1;
-  return DmiField("sys_vendor") == "Microsoft Corporation" &&
-         DmiField("product_name") == "Virtual Machine";
-}
+int16_t IsInsideVPC(void) { return InsideVpcUnder("/sys"); }
 
 int16_t IsInsideVMWare(void) { return HypervisorVendor() == "VMwareVMware"; }
 
 int16_t IsInsideVMWare2(void) { return DmiNamesVmware(); }
 
-int16_t IsInsideVMWare3(void) { return VmwarePciDevice() || VmwareMacAddress(); }
+int16_t IsInsideVMWare3(void) { return VmwareHardwareUnder("/sys"); }
 
-int16_t ldtCheck(void) { return HypervisorPresent(); }
+int16_t ldtCheck(void) { return HypervisorGuest(); }
 
 int16_t mswCheck(void) { return FullyEmulatedCpu(); }
 

@@ -2,7 +2,9 @@
 // list and the PCI bus, the VMware backdoor and (32-bit only) the Virtual PC
 // instruction. The two instruction probes fault on ordinary hardware; a
 // vectored exception handler steps over the faulting instruction so that the
-// probe answers 0 instead of crashing the program.
+// probe answers 0 instead of crashing the program. A host is never a guest:
+// Hyper-V's root partition (Windows with memory integrity, Credential Guard
+// or Hyper-V) and a VMware host's own virtual adapters answer 0.
 #include <winsock2.h>
 #include <windows.h>
 #include <iphlpapi.h>
@@ -17,6 +19,7 @@
 #include "probes/cpuid.h"
 #include "probes/probes.h"
 #include "probes/smbios.h"
+#include "probes/vmware_mac.h"
 
 namespace {
 
@@ -40,8 +43,6 @@ bool FirmwareNamesVmware() {
 }
 
 bool VmwareMacAddress() {
-  static const uint8_t kPrefixes[][3] = {{0x00, 0x0C, 0x29}, {0x00, 0x50, 0x56}, {0x00, 0x05, 0x69},
-                                         {0x00, 0x1C, 0x14}};
   ULONG length = 0;
   IP_ADAPTER_INFO probe;
   GetAdaptersInfo(&probe, &length);
@@ -49,13 +50,12 @@ bool VmwareMacAddress() {
   std::vector<uint8_t> buffer(length);
   auto* first = reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data());
   if (GetAdaptersInfo(first, &length) != ERROR_SUCCESS) return false;
+  std::vector<std::vector<uint8_t>> macs;
   for (const IP_ADAPTER_INFO* a = first; a; a = a->Next) {
-    if (a->AddressLength < 3) continue;
-    for (const auto& p : kPrefixes) {
-      if (a->Address[0] == p[0] && a->Address[1] == p[1] && a->Address[2] == p[2]) return true;
-    }
+    const std::size_t n = std::min<std::size_t>(a->AddressLength, sizeof a->Address);
+    macs.emplace_back(a->Address, a->Address + n);
   }
-  return false;
+  return AnyVmwareGuestMac(macs);
 }
 
 bool VmwarePciDevice() {
@@ -158,7 +158,7 @@ bool VirtualPcInstruction() {
 extern "C" {
 
 int16_t __stdcall IsInsideVPC(void) {
-  if (HypervisorVendor() == "Microsoft Hv") return 1;
+  if (HypervisorVendor() == "Microsoft Hv" && !HyperVRootPartition()) return 1;
   const SmbiosSystem s = FirmwareSystem();
   if (s.manufacturer == "Microsoft Corporation" && s.product == "Virtual Machine") return 1;
   return VirtualPcInstruction();
@@ -170,7 +170,7 @@ int16_t __stdcall IsInsideVMWare2(void) { return FirmwareNamesVmware(); }
 
 int16_t __stdcall IsInsideVMWare3(void) { return VmwarePciDevice() || VmwareMacAddress(); }
 
-int16_t __stdcall ldtCheck(void) { return HypervisorPresent(); }
+int16_t __stdcall ldtCheck(void) { return HypervisorGuest(); }
 
 int16_t __stdcall mswCheck(void) { return FullyEmulatedCpu(); }
 

@@ -4,6 +4,7 @@
 #include "platform/codepage.h"
 #include "platform/error.h"
 #include "platform/snapshot/snapshot.h"
+#include "platform/virt.h"
 #include "vmdetect/probe_library.h"
 
 namespace hostprobe {
@@ -221,8 +222,10 @@ std::string CaptureSnapshot(Platform& platform) {
   ordered_json j;
   j["hostprobe_snapshot"] = 1;
   const HostFacts facts = ReadHostFacts();
+  const VirtNames virt = DetectVirt();
   j["captured"] = {{"host", facts.host}, {"os", facts.os},
-                   {"time", SystemToUtf8(platform.clock->GeneralDate())}};
+                   {"time", SystemToUtf8(platform.clock->GeneralDate())},
+                   {"hypervisor", virt.hypervisor}, {"container", virt.container}};
   j["thousands_separator"] = SystemToUtf8(platform.clock->ThousandsSeparator());
   j["adapters"] = Adapters(*platform.adapters);
   j["interfaces"] = Interfaces(*platform.interfaces);
