@@ -1,4 +1,6 @@
 // The mount table and df's default choice of mounts.
+#include <sys/sysmacros.h>
+
 #include <algorithm>
 #include <map>
 #include <set>
@@ -53,6 +55,13 @@ std::vector<MountEntry> ParseMountInfo(std::string_view text) {
     if (f.size() < 6 || dash == f.end() || dash - f.begin() < 6 || f.end() - dash < 3) continue;
     MountEntry e;
     if (!ParseDevice(f[2], &e.major, &e.minor)) continue;
+    try {
+      std::size_t used = 0;
+      e.id = static_cast<uint32_t>(std::stoul(f[0], &used));
+      if (used != f[0].size()) continue;
+    } catch (const std::exception&) {
+      continue;
+    }
     e.root = Unescape(f[3]);
     e.mount_point = Unescape(f[4]);
     e.fstype = Unescape(*(dash + 1));
@@ -72,7 +81,18 @@ bool IsPseudoFileSystem(std::string_view fstype) {
   return pseudo.count(fstype) != 0;
 }
 
-std::vector<MountEntry> SelectMounts(const std::vector<MountEntry>& all, BoundedStatFs& stat) {
+bool IsLocalFileSystem(std::string_view fstype) {
+  static const std::set<std::string_view> local = {
+      "bcachefs", "btrfs",    "cramfs", "devtmpfs", "efivarfs", "erofs",    "exfat",     "ext2",
+      "ext3",     "ext4",     "f2fs",   "fat",      "hfs",      "hfsplus",  "hugetlbfs", "iso9660",
+      "jfs",      "minix",    "msdos",  "nilfs2",   "ntfs",     "ntfs3",    "overlay",   "ramfs",
+      "reiserfs", "romfs",    "squashfs", "tmpfs",  "udf",      "ufs",      "vfat",      "xfs",
+      "zfs",      "zonefs",
+  };
+  return local.count(fstype) != 0;
+}
+
+std::vector<ListedMount> SelectMounts(const std::vector<MountEntry>& all, const AskFacts& ask) {
   // One place per mount point; the topmost mount shows through it.
   std::vector<MountEntry> points;
   std::map<std::string, std::size_t> place;
@@ -84,32 +104,45 @@ std::vector<MountEntry> SelectMounts(const std::vector<MountEntry>& all, Bounded
       points[it->second] = e;
     }
   }
+  std::erase_if(points, [](const MountEntry& e) { return IsPseudoFileSystem(e.fstype); });
 
-  std::vector<MountEntry> kept;
-  std::map<std::pair<uint32_t, uint32_t>, std::vector<std::size_t>> by_device;
-  for (MountEntry& e : points) {
-    if (IsPseudoFileSystem(e.fstype)) continue;
-    FsFigures figures;
+  std::vector<MountProber::Ask> asks(points.size());
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    asks[i].path = points[i].mount_point;
+    asks[i].local = IsLocalFileSystem(points[i].fstype);
+  }
+  ask(asks);
+
+  std::vector<ListedMount> kept;
+  std::map<uint64_t, std::vector<std::size_t>> by_device;
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    const MountEntry& e = points[i];
+    const PathFacts& facts = asks[i].facts;
     // A mount that cannot be asked stays: it is then shown as not ready.
-    if (stat(e.mount_point, &figures) == 0 && figures.blocks == 0) continue;
+    if (facts.statfs_error == 0 && facts.figures.blocks == 0) continue;
 
-    auto& seen_places = by_device[{e.major, e.minor}];
+    // The device stat() gives tells the file systems apart (each btrfs
+    // subvolume has its own); where stat failed, the mount table's number
+    // stands in, and such a mount is never the one dropped.
+    const bool stated = facts.stat_error == 0;
+    auto& seen_places = by_device[stated ? facts.dev : makedev(e.major, e.minor)];
     const bool remote = IsRemoteMount(e);
     bool dropped = false;
     for (std::size_t at : seen_places) {
-      MountEntry& seen = kept[at];
-      if (remote && IsRemoteMount(seen) && seen.source != e.source) continue;
+      if (!stated) break;
+      ListedMount& seen = kept[at];
+      if (remote && IsRemoteMount(seen.mount) && seen.mount.source != e.source) continue;
       const bool real_device = e.source.find('/') != std::string::npos &&
-                               seen.source.find('/') == std::string::npos;
-      const bool nearer_root = e.mount_point.size() < seen.mount_point.size() &&
-                               !(seen.root.size() < e.root.size());
-      if (real_device || nearer_root) seen = e;
+                               seen.mount.source.find('/') == std::string::npos;
+      const bool nearer_root = e.mount_point.size() < seen.mount.mount_point.size() &&
+                               !(seen.mount.root.size() < e.root.size());
+      if (real_device || nearer_root) seen = {e, facts};
       dropped = true;
       break;
     }
     if (!dropped) {
       seen_places.push_back(kept.size());
-      kept.push_back(e);
+      kept.push_back({e, facts});
     }
   }
   return kept;
