@@ -64,12 +64,12 @@ hp_pid=$!
 # Poll for at most 4 s: hostprobe ended, and so did the reader of its output
 # (which sees the end only when no helper holds the pipe either).
 gone() { ! kill -0 "$1" 2>/dev/null; }
-for _ in $(seq 80); do
+for _ in $(seq 200); do
   gone "$hp_pid" && gone "$cat_pid" && break
-  sleep 0.05
+  sleep 0.02
 done
 elapsed=$((($(date +%s%N) - start) / 1000000))
-gone "$hp_pid" || fail "hostprobe --pass 1 still runs after ${elapsed} ms"
+gone "$hp_pid" || fail "hostprobe --pass 1 still runs after ${elapsed} ms: $(ps -L -o pid,lwp,stat,wchan:24,args -p "$hp_pid" | tail -n +2)"
 wait "$hp_pid"
 code=$?
 hp_pid=''

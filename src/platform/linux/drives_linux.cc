@@ -13,6 +13,7 @@
 #include <map>
 #include <optional>
 #include <sstream>
+#include <unordered_map>
 
 #include "platform/error.h"
 #include "platform/linux/linux_sources.h"
@@ -287,8 +288,10 @@ class LinuxDrive : public Drive {
 class LinuxDriveList : public DriveList {
  public:
   explicit LinuxDriveList(std::shared_ptr<Context> context) : context_(std::move(context)) {
-    for (ListedMount& m : Select()) {
-      taken_[{m.mount.id, m.mount.mount_point}] = m.facts;
+    std::vector<ListedMount> listed = Select();
+    taken_.reserve(listed.size());
+    for (ListedMount& m : listed) {
+      taken_.emplace(m.mount.mount_point, Taken{m.mount.id, m.facts});
       drives_.push_back(std::make_unique<LinuxDrive>(std::move(m), context_));
     }
   }
@@ -302,16 +305,23 @@ class LinuxDriveList : public DriveList {
   int32_t Count() override { return static_cast<int32_t>(Select().size()); }
 
  private:
+  struct Taken {
+    uint32_t id;  // of the mount asked, topmost at its mount point
+    PathFacts facts;
+  };
+
   std::vector<ListedMount> Select() {
     const std::vector<MountEntry> table = context_->MountTable();
-    std::map<std::string, uint32_t> ids;
+    std::unordered_map<std::string_view, uint32_t> ids;
+    ids.reserve(table.size());
     for (const MountEntry& e : table) ids[e.mount_point] = e.id;  // the topmost
     return SelectMounts(table, [&](std::vector<MountProber::Ask>& asks) {
       std::vector<MountProber::Ask> fresh;
       std::vector<std::size_t> at;
       for (std::size_t i = 0; i < asks.size(); ++i) {
-        if (auto it = taken_.find({ids[asks[i].path], asks[i].path}); it != taken_.end()) {
-          asks[i].facts = it->second;
+        const auto it = taken_.find(asks[i].path);
+        if (it != taken_.end() && it->second.id == ids[asks[i].path]) {
+          asks[i].facts = it->second.facts;
         } else {
           fresh.push_back(asks[i]);
           at.push_back(i);
@@ -324,7 +334,7 @@ class LinuxDriveList : public DriveList {
   }
 
   std::shared_ptr<Context> context_;
-  std::map<std::pair<uint32_t, std::string>, PathFacts> taken_;
+  std::unordered_map<std::string, Taken> taken_;
   std::vector<std::unique_ptr<LinuxDrive>> drives_;
 };
 
