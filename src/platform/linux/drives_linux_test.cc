@@ -341,8 +341,9 @@ TEST(MountProberTest, AsksLocalMountsHereAndTheOthersInHelpersThatNothingWaitsOn
     asks[i].local = paths[i].second;
   }
   prober.Run(asks);
+  const int errors[] = {ETIMEDOUT, EIO, EACCES};
   PathFacts failed_with[3];
-  for (int i = 0; i < 3; ++i) failed_with[i].stat_error = failed_with[i].statfs_error = (int[]){ETIMEDOUT, EIO, EACCES}[i];
+  for (int i = 0; i < 3; ++i) failed_with[i].stat_error = failed_with[i].statfs_error = errors[i];
   EXPECT_EQ(FactFields(asks[0].facts), FactFields(FigureFacts(1, 100, 40, 30, 4096)));
   EXPECT_EQ(FactFields(asks[1].facts), FactFields(FigureFacts(0x1234567890ull, 1ull << 62, 3, 2, 1)));
   EXPECT_EQ(FactFields(asks[2].facts), FactFields(failed_with[0]));
