@@ -7,7 +7,8 @@ want=(g++ cmake ninja-build pkg-config googletest libgtest-dev nlohmann-json3-de
 if [ "${1:-all}" = all ]; then
   want+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 xvfb xauth
          clang libclang-rt-14-dev libbenchmark-dev hyperfine time tmux iproute2 procps
-         file dpkg-dev x11-apps imagemagick xdotool)
+         file dpkg-dev x11-apps imagemagick xdotool
+         libfuse3-dev fuse3)
 fi
 missing=()
 for p in "${want[@]}"; do

@@ -1,6 +1,6 @@
 // The live drive source: mounted file systems, their kind and identity from
-// sysfs, udev's database, /dev/disk and libblkid's cache, their sizes from a
-// bounded statvfs.
+// sysfs, udev's database, /dev/disk and libblkid's cache, their sizes from
+// statfs, asked through a helper process where the mount may never answer.
 #include "platform/linux/drives_linux.h"
 
 #include <sys/stat.h>
@@ -13,6 +13,7 @@
 #include <map>
 #include <optional>
 #include <sstream>
+#include <unordered_map>
 
 #include "platform/error.h"
 #include "platform/linux/linux_sources.h"
@@ -211,26 +212,25 @@ class DeviceLookup {
 
 struct Context {
   Config config;
-  BoundedStatFs stat;
-  explicit Context(Config c) : config(std::move(c)), stat(config.stat, config.bound) {}
+  MountProber prober;
+  explicit Context(Config c) : config(std::move(c)), prober(config.probe, config.bound) {}
 
-  std::vector<MountEntry> Mounts() {
+  std::vector<MountEntry> MountTable() const {
     const std::string path = config.root + "/proc/self/mountinfo";
     const auto text = ReadText(path);
     if (!text) throw Error(ErrorKind::kPlatform, "cannot read the mount table " + path);
-    return SelectMounts(ParseMountInfo(*text), stat);
+    return ParseMountInfo(*text);
   }
 };
 
 class LinuxDrive : public Drive {
  public:
-  LinuxDrive(MountEntry mount, std::shared_ptr<Context> context)
-      : m_(std::move(mount)), context_(std::move(context)) {}
+  LinuxDrive(ListedMount listed, std::shared_ptr<Context> context)
+      : m_(std::move(listed.mount)), facts_(listed.facts), context_(std::move(context)) {}
 
-  bool IsReady() override {
-    FsFigures figures;
-    return context_->stat(m_.mount_point, &figures) == 0;
-  }
+  // Every figure of the drive comes from the one statfs of its listing, so
+  // that its total, used and free sizes agree.
+  bool IsReady() override { return facts_.statfs_error == 0; }
   std::string DriveLetter() override { return m_.mount_point; }
   std::string VolumeName() override { return Ident().label; }
   int32_t DriveType() override { return Ident().type; }
@@ -238,12 +238,17 @@ class LinuxDrive : public Drive {
   int32_t SerialNumber() override { return Ident().serial; }
   std::string ShareName() override { return IsRemoteMount(m_) ? m_.source : ""; }
   std::string RootPath() override { return m_.mount_point; }
+  // As the user sees them: the blocks in use plus those free for the user,
+  // so that used = total - free leaves out the reserve of root.
   int64_t TotalSize() override {
-    const FsFigures f = Figures("TotalSize");
-    return Bytes(f.blocks, f.frsize, "TotalSize");
+    const FsFigures& f = Figures("TotalSize");
+    const uint64_t used = f.blocks > f.bfree ? f.blocks - f.bfree : 0;
+    uint64_t blocks;
+    if (__builtin_add_overflow(used, f.bavail, &blocks)) Fail("TotalSize", "size out of range");
+    return Bytes(blocks, f.frsize, "TotalSize");
   }
   int64_t FreeSpace() override {
-    const FsFigures f = Figures("FreeSpace");
+    const FsFigures& f = Figures("FreeSpace");
     return Bytes(f.bavail, f.frsize, "FreeSpace");
   }
 
@@ -253,14 +258,13 @@ class LinuxDrive : public Drive {
     return *identity_;
   }
 
-  FsFigures Figures(const char* property) {
-    FsFigures figures;
-    const int result = context_->stat(m_.mount_point, &figures);
+  const FsFigures& Figures(const char* property) {
+    const int result = facts_.statfs_error;
     if (result == ETIMEDOUT) {
-      Fail(property, "no answer within " + std::to_string(context_->stat.bound().count()) + " ms");
+      Fail(property, "no answer within " + std::to_string(context_->prober.bound().count()) + " ms");
     }
     if (result != 0) Fail(property, std::strerror(result));
-    return figures;
+    return facts_.figures;
   }
 
   int64_t Bytes(uint64_t count, uint64_t unit, const char* property) {
@@ -276,6 +280,7 @@ class LinuxDrive : public Drive {
   }
 
   MountEntry m_;
+  PathFacts facts_;
   std::shared_ptr<Context> context_;
   std::optional<Identity> identity_;
 };
@@ -283,17 +288,53 @@ class LinuxDrive : public Drive {
 class LinuxDriveList : public DriveList {
  public:
   explicit LinuxDriveList(std::shared_ptr<Context> context) : context_(std::move(context)) {
-    for (MountEntry& m : context_->Mounts()) drives_.push_back(std::make_unique<LinuxDrive>(std::move(m), context_));
+    std::vector<ListedMount> listed = Select();
+    taken_.reserve(listed.size());
+    for (ListedMount& m : listed) {
+      taken_.emplace(m.mount.mount_point, Taken{m.mount.id, m.facts});
+      drives_.push_back(std::make_unique<LinuxDrive>(std::move(m), context_));
+    }
   }
   std::vector<Drive*> Drives() override {
     std::vector<Drive*> out;
     for (auto& d : drives_) out.push_back(d.get());
     return out;
   }
-  int32_t Count() override { return static_cast<int32_t>(context_->Mounts().size()); }
+  // The mount table is read afresh; a mount this listing has already asked
+  // answers from then.
+  int32_t Count() override { return static_cast<int32_t>(Select().size()); }
 
  private:
+  struct Taken {
+    uint32_t id;  // of the mount asked, topmost at its mount point
+    PathFacts facts;
+  };
+
+  std::vector<ListedMount> Select() {
+    const std::vector<MountEntry> table = context_->MountTable();
+    std::unordered_map<std::string_view, uint32_t> ids;
+    ids.reserve(table.size());
+    for (const MountEntry& e : table) ids[e.mount_point] = e.id;  // the topmost
+    return SelectMounts(table, [&](std::vector<MountProber::Ask>& asks) {
+      std::vector<MountProber::Ask> fresh;
+      std::vector<std::size_t> at;
+      for (std::size_t i = 0; i < asks.size(); ++i) {
+        const auto it = taken_.find(asks[i].path);
+        if (it != taken_.end() && it->second.id == ids[asks[i].path]) {
+          asks[i].facts = it->second.facts;
+        } else {
+          fresh.push_back(asks[i]);
+          at.push_back(i);
+        }
+      }
+      if (fresh.empty()) return;
+      context_->prober.Run(fresh);
+      for (std::size_t i = 0; i < fresh.size(); ++i) asks[at[i]].facts = fresh[i].facts;
+    });
+  }
+
   std::shared_ptr<Context> context_;
+  std::unordered_map<std::string, Taken> taken_;
   std::vector<std::unique_ptr<LinuxDrive>> drives_;
 };
 

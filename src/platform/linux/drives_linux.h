@@ -16,6 +16,7 @@ namespace hostprobe::linuxdrives {
 
 // One line of /proc/self/mountinfo.
 struct MountEntry {
+  uint32_t id = 0;          // the mount's id, unique among the current mounts
   uint32_t major = 0;
   uint32_t minor = 0;
   std::string root;         // the mounted directory within its file system
@@ -34,42 +35,84 @@ bool IsPseudoFileSystem(std::string_view fstype);
 // source of the form "//server/share" or "server:/export").
 bool IsRemoteMount(const MountEntry& mount);
 
-// The statvfs figures a drive needs.
+// File systems whose stat and statfs the kernel answers from memory or a local
+// device, so that they are asked directly. Every other type (network, FUSE,
+// cluster, anything not named here) may leave a caller waiting in the kernel
+// for good and is asked through a helper process.
+bool IsLocalFileSystem(std::string_view fstype);
+
+// The statfs figures a drive needs, in blocks of `frsize` bytes.
 struct FsFigures {
   uint64_t blocks = 0;  // f_blocks
-  uint64_t bavail = 0;  // f_bavail
+  uint64_t bfree = 0;   // f_bfree: free, the root reserve included
+  uint64_t bavail = 0;  // f_bavail: free for an ordinary user
   uint64_t frsize = 0;  // f_frsize (f_bsize where that is 0)
 };
 
-// A statvfs call: 0 and the figures, or an errno value. May block.
-using StatFs = std::function<int(const std::string& path, FsFigures* out)>;
+// One look at a mount point: stat() for the device that identifies its file
+// system, statfs() for its sizes. An error is an errno value; ETIMEDOUT means
+// the mount did not answer within the bound.
+struct PathFacts {
+  int stat_error = 0;
+  uint64_t dev = 0;  // st_dev
+  int statfs_error = 0;
+  FsFigures figures;
+};
 
-// The real statvfs(3).
-int SystemStatFs(const std::string& path, FsFigures* out);
+// Takes the facts of an absolute path. It runs in the caller for local file
+// systems and in a forked helper process of a threaded program for the rest,
+// so it may call async-signal-safe functions only (no allocation, no locks).
+// May block.
+using FactsProbe = void (*)(const char* path, PathFacts* out);
 
-// Runs a StatFs on a worker thread and waits at most `bound` for it. A call
-// that does not answer in time gives ETIMEDOUT and is left to finish alone;
-// until it does, further calls on the same path give ETIMEDOUT at once, so a
-// hung mount costs one bound and one thread, not one per read.
-class BoundedStatFs {
+// The real one: stat(2) and statfs(2).
+void SystemFactsProbe(const char* path, PathFacts* out);
+
+// Asks mount points for their facts without ever leaving the caller waiting
+// on a mount that does not answer. Local file systems are asked directly;
+// every other one in a helper process of its own (a double fork: the helper
+// is init's child, not ours, so it never becomes our zombie and our exit
+// never waits on it). All helpers of one call share one bound. A helper still
+// stuck at the bound is left to the kernel; until it ends, its path answers
+// ETIMEDOUT at once without a new helper. One call at a time (a mutex).
+class MountProber {
  public:
-  BoundedStatFs(StatFs stat, std::chrono::milliseconds bound);
-  int operator()(const std::string& path, FsFigures* out);
+  MountProber(FactsProbe probe, std::chrono::milliseconds bound);
+  ~MountProber();
+  MountProber(const MountProber&) = delete;
+  MountProber& operator=(const MountProber&) = delete;
+
+  struct Ask {
+    std::string path;
+    bool local = false;  // asked directly
+    PathFacts facts;     // the answer
+  };
+  void Run(std::vector<Ask>& asks);
   std::chrono::milliseconds bound() const { return bound_; }
 
  private:
-  struct Pending;
-  StatFs stat_;
+  struct Stuck;
+  FactsProbe probe_;
   std::chrono::milliseconds bound_;
-  std::shared_ptr<Pending> pending_;
+  std::unique_ptr<Stuck> stuck_;
 };
 
-// The mounts df shows by default, in mount-table order, each mount point
+// A mount of the drive list with the facts taken when the list was made.
+struct ListedMount {
+  MountEntry mount;
+  PathFacts facts;
+};
+
+// Fills in the facts of the asks (the mount points of one listing).
+using AskFacts = std::function<void(std::vector<MountProber::Ask>& asks)>;
+
+// The mounts df shows by default, in mount-table order, each file system
 // once: pseudo file systems and file systems of no blocks left out, an
 // overmounted mount point shown by its topmost mount in its first place, and
-// of several mounts of one device the one df keeps (a real device name, then
-// the mount point nearer the root; remote mounts of different sources stay).
-std::vector<MountEntry> SelectMounts(const std::vector<MountEntry>& all, BoundedStatFs& stat);
+// of several mounts with one stat() device (mountinfo's number where stat
+// failed) the one df keeps (a real device name, then the mount point nearer
+// the root; remote mounts of different sources stay).
+std::vector<ListedMount> SelectMounts(const std::vector<MountEntry>& all, const AskFacts& ask);
 
 // The volume serial from a file-system UUID: its first eight hex digits (the
 // FAT serial "1234-ABCD" whole) as a signed 32-bit number; 0 when it has fewer.
@@ -79,7 +122,7 @@ struct Config {
   // Prefix of /proc, /sys, /run and /dev paths: empty on the live machine, a
   // fake tree in tests.
   std::string root;
-  StatFs stat = SystemStatFs;
+  FactsProbe probe = SystemFactsProbe;
   std::chrono::milliseconds bound{2000};
 };
 

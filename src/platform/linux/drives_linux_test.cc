@@ -1,20 +1,24 @@
 #include "platform/linux/drives_linux.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <sstream>
+#include <thread>
 #include <tuple>
 
 #include "drives/drives_report.h"
@@ -28,11 +32,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-auto Fields(const MountEntry& e) { return std::tie(e.major, e.minor, e.root, e.mount_point, e.fstype, e.source); }
+auto Fields(const MountEntry& e) {
+  return std::tie(e.id, e.major, e.minor, e.root, e.mount_point, e.fstype, e.source);
+}
 
 MountEntry Mount(uint32_t major, uint32_t minor, const std::string& point, const std::string& type,
-                 const std::string& source, const std::string& root = "/") {
+                 const std::string& source, const std::string& root = "/", uint32_t id = 0) {
   MountEntry e;
+  e.id = id;
   e.major = major;
   e.minor = minor;
   e.root = root;
@@ -43,8 +50,8 @@ MountEntry Mount(uint32_t major, uint32_t minor, const std::string& point, const
 }
 
 std::string MountInfoLine(const MountEntry& e) {
-  return "1 1 " + std::to_string(e.major) + ":" + std::to_string(e.minor) + " " + e.root + " " + e.mount_point +
-         " rw,relatime shared:1 - " + e.fstype + " " + e.source + " rw\n";
+  return std::to_string(e.id) + " 1 " + std::to_string(e.major) + ":" + std::to_string(e.minor) + " " + e.root +
+         " " + e.mount_point + " rw,relatime shared:1 - " + e.fstype + " " + e.source + " rw\n";
 }
 
 TEST(LinuxDrivesTest, ParsesTheMountTable) {
@@ -53,53 +60,72 @@ TEST(LinuxDrivesTest, ParsesTheMountTable) {
       "garbage line\n"
       "28 27 0:25 /sub /mnt/with\\040space\\134x ro - fuse.sshfs u@host:/home/u rw\n"
       "29 27 8:1 / /short rw -\n"
+      "3x 27 8:1 / /bad-id rw - ext4 /dev/sda1 rw\n"
       "30 27 0:26 / /no\\07 rw - tmpfs tmpfs rw";
   const auto got = ParseMountInfo(text);
   ASSERT_EQ(got.size(), 3u);
-  EXPECT_EQ(Fields(got[0]), Fields(Mount(254, 0, "/", "ext4", "/dev/vda")));
-  EXPECT_EQ(Fields(got[1]), Fields(Mount(0, 25, "/mnt/with space\\x", "fuse.sshfs", "u@host:/home/u", "/sub")));
-  EXPECT_EQ(Fields(got[2]), Fields(Mount(0, 26, "/no\\07", "tmpfs", "tmpfs")));
+  EXPECT_EQ(Fields(got[0]), Fields(Mount(254, 0, "/", "ext4", "/dev/vda", "/", 27)));
+  EXPECT_EQ(Fields(got[1]), Fields(Mount(0, 25, "/mnt/with space\\x", "fuse.sshfs", "u@host:/home/u", "/sub", 28)));
+  EXPECT_EQ(Fields(got[2]), Fields(Mount(0, 26, "/no\\07", "tmpfs", "tmpfs", "/", 30)));
 }
 
-// A statvfs over fixed figures by path; paths not listed fail with EACCES, and
-// `hang` blocks until Release().
-class FakeStat {
+TEST(LinuxDrivesTest, AsksOnlyKnownLocalFileSystemsDirectly) {
+  const std::pair<const char*, bool> cases[] = {
+      {"ext4", true},       {"ext2", true},      {"xfs", true},      {"btrfs", true},   {"f2fs", true},
+      {"vfat", true},       {"exfat", true},     {"ntfs3", true},    {"iso9660", true}, {"udf", true},
+      {"tmpfs", true},      {"ramfs", true},     {"devtmpfs", true}, {"overlay", true}, {"squashfs", true},
+      {"zfs", true},        {"nfs", false},      {"nfs4", false},    {"cifs", false},   {"smb3", false},
+      {"smbfs", false},     {"9p", false},       {"ceph", false},    {"glusterfs", false}, {"afs", false},
+      {"lustre", false},    {"fuse", false},     {"fuseblk", false}, {"fuse.sshfs", false},
+      {"fuse.ext4", false}, {"virtiofs", false}, {"ocfs2", false},   {"gfs2", false},   {"", false},
+      {"EXT4", false},      {"ext4x", false},
+  };
+  for (const auto& [type, local] : cases) EXPECT_EQ(IsLocalFileSystem(type), local) << type;
+}
+
+// Answers asks from a table by path (no helper processes); paths not in it
+// fail with EACCES. Records which paths were asked, and how.
+class TableFacts {
  public:
-  explicit FakeStat(std::map<std::string, FsFigures> figures, std::string hang = "")
-      : state_(std::make_shared<State>()) {
-    state_->figures = std::move(figures);
-    state_->hang = std::move(hang);
-  }
-  ~FakeStat() { Release(); }
-  void Release() {
-    std::lock_guard<std::mutex> lock(state_->mutex);
-    state_->released = true;
-    state_->cv.notify_all();
-  }
-  StatFs Fn() const {
-    return [state = state_](const std::string& path, FsFigures* out) {
-      if (path == state->hang) {
-        std::unique_lock<std::mutex> lock(state->mutex);
-        state->cv.wait(lock, [&] { return state->released; });
-        return EIO;
+  explicit TableFacts(std::map<std::string, PathFacts> facts) : facts_(std::move(facts)) {}
+  AskFacts Fn() {
+    return [this](std::vector<MountProber::Ask>& asks) {
+      for (auto& a : asks) {
+        (a.local ? local_ : helped_).insert(a.path);
+        const auto it = facts_.find(a.path);
+        if (it != facts_.end()) {
+          a.facts = it->second;
+        } else {
+          a.facts.stat_error = a.facts.statfs_error = EACCES;
+        }
       }
-      const auto it = state->figures.find(path);
-      if (it == state->figures.end()) return EACCES;
-      *out = it->second;
-      return 0;
     };
   }
+  const std::set<std::string>& local() const { return local_; }
+  const std::set<std::string>& helped() const { return helped_; }
 
  private:
-  struct State {
-    std::map<std::string, FsFigures> figures;
-    std::string hang;
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool released = false;
-  };
-  std::shared_ptr<State> state_;
+  std::map<std::string, PathFacts> facts_;
+  std::set<std::string> local_, helped_;
 };
+
+PathFacts Facts(uint64_t dev, uint64_t blocks = 100) {
+  PathFacts f;
+  f.dev = dev;
+  f.figures = {blocks, blocks / 2, blocks / 2, 4096};
+  return f;
+}
+
+std::vector<MountEntry> Entries(const std::vector<ListedMount>& listed) {
+  std::vector<MountEntry> out;
+  for (const auto& l : listed) out.push_back(l.mount);
+  return out;
+}
+
+void ExpectMounts(const std::vector<MountEntry>& got, const std::vector<MountEntry>& expected) {
+  ASSERT_EQ(got.size(), expected.size());
+  for (std::size_t i = 0; i < got.size(); ++i) EXPECT_EQ(Fields(got[i]), Fields(expected[i])) << i;
+}
 
 TEST(LinuxDrivesTest, SelectsTheMountsDfShows) {
   const std::vector<MountEntry> all = {
@@ -115,21 +141,69 @@ TEST(LinuxDrivesTest, SelectsTheMountsDfShows) {
       Mount(0, 27, "/dev/shm", "ramfs", "none"),            // overmount: shows in the first place
       Mount(8, 2, "/boot/efi/x", "vfat", "box"),
       Mount(8, 2, "/efi", "vfat", "box"),                   // nearer the root: replaces /boot/efi/x
-      Mount(0, 50, "/mnt/gone", "cifs", "//s/gone"),        // statvfs fails: kept
+      Mount(0, 50, "/mnt/gone", "cifs", "//s/gone"),        // stat and statfs fail: kept
   };
-  const FsFigures some{100, 50, 4096};
-  FakeStat stat({{"/", some}, {"/dev/shm", some}, {"/sys/fs/cgroup/unified", some}, {"/run/empty", {0, 0, 4096}},
-                 {"/srv/bind/deeper", some}, {"/mnt/a", some}, {"/mnt/b", some}, {"/mnt/a2", some},
-                 {"/boot/efi/x", some}, {"/efi", some}});
-  BoundedStatFs bounded(stat.Fn(), std::chrono::seconds(5));
-  const auto got = SelectMounts(all, bounded);
-  const std::vector<MountEntry> expected = {
+  TableFacts facts({{"/", Facts(0x801)}, {"/dev/shm", Facts(27)}, {"/run/empty", Facts(31, 0)},
+                    {"/srv/bind/deeper", Facts(0x801)}, {"/mnt/a", Facts(40)}, {"/mnt/b", Facts(40)},
+                    {"/mnt/a2", Facts(40)}, {"/boot/efi/x", Facts(0x802)}, {"/efi", Facts(0x802)}});
+  const auto got = SelectMounts(all, facts.Fn());
+  ExpectMounts(Entries(got), {
       Mount(8, 1, "/", "ext4", "/dev/sda1"),   Mount(0, 27, "/dev/shm", "ramfs", "none"),
       Mount(0, 40, "/mnt/a", "nfs4", "server:/a"), Mount(0, 40, "/mnt/b", "nfs4", "server:/b"),
       Mount(8, 2, "/efi", "vfat", "box"),      Mount(0, 50, "/mnt/gone", "cifs", "//s/gone"),
-  };
-  ASSERT_EQ(got.size(), expected.size());
-  for (std::size_t i = 0; i < got.size(); ++i) EXPECT_EQ(Fields(got[i]), Fields(expected[i])) << i;
+  });
+  // The facts travel with their mount.
+  EXPECT_EQ(got[4].facts.dev, 0x802u);
+  EXPECT_EQ(got[5].facts.statfs_error, EACCES);
+  // Pseudo file systems are not asked at all; only known local ones directly.
+  EXPECT_EQ(facts.local(), (std::set<std::string>{"/", "/dev/shm", "/run/empty", "/srv/bind/deeper",
+                                                  "/boot/efi/x", "/efi"}));
+  EXPECT_EQ(facts.helped(), (std::set<std::string>{"/mnt/a", "/mnt/b", "/mnt/a2", "/mnt/gone"}));
+}
+
+// A Fedora-style machine: /, /home and /var are subvolumes of one btrfs, all
+// with the mount table's one number 0:32 and each with a device of its own
+// from stat(), plus bind mounts of the same and of other file systems.
+TEST(LinuxDrivesTest, KeepsEverySubvolumeAndFileSystemOfABtrfsMachine) {
+  const std::string mountinfo =
+      "59 1 0:32 /root / rw,relatime shared:1 - btrfs /dev/vda3 rw,compress=zstd:1,subvolid=257,subvol=/root\n"
+      "22 59 0:21 / /proc rw,nosuid shared:5 - proc proc rw\n"
+      "63 59 0:32 /home /home rw,relatime shared:2 - btrfs /dev/vda3 rw,subvolid=256,subvol=/home\n"
+      "65 59 0:32 /var /var rw,relatime shared:3 - btrfs /dev/vda3 rw,subvolid=258,subvol=/var\n"
+      "70 59 252:2 / /boot rw,relatime shared:4 - ext4 /dev/vda2 rw\n"
+      "71 65 0:32 /var/lib/machines /var/lib/machines rw shared:6 - btrfs /dev/vda3 rw,subvolid=260\n"
+      "80 63 0:32 /home/u/src /srv/src rw,relatime shared:2 - btrfs /dev/vda3 rw,subvolid=256,subvol=/home\n"
+      "81 59 252:2 /grub2 /mnt/grub rw,relatime shared:4 - ext4 /dev/vda2 rw\n"
+      "82 59 0:45 / /run/user/1000 rw shared:9 - tmpfs tmpfs rw,size=400k\n"
+      "83 59 0:45 / /mnt/user-tmp rw shared:9 - tmpfs tmpfs rw,size=400k\n"
+      "84 59 0:32 /containers /srv/containers rw shared:10 - btrfs /dev/vda3 rw,subvolid=262,subvol=/containers\n"
+      "90 59 0:50 / /mnt/unasked rw shared:11 - btrfs /dev/vdb1 rw\n"
+      "91 59 0:50 / /mnt/unasked2 rw shared:11 - btrfs /dev/vdb1 rw\n";
+  TableFacts facts({
+      {"/", Facts(0x21)},                 // subvolume /root
+      {"/home", Facts(0x22)},             // subvolume /home
+      {"/var", Facts(0x23)},              // subvolume /var
+      {"/boot", Facts(makedev(252, 2))},
+      {"/var/lib/machines", Facts(0x24)}, // a nested subvolume
+      {"/srv/src", Facts(0x22)},          // bind of a folder of /home: dropped
+      {"/mnt/grub", Facts(makedev(252, 2))},  // bind of a folder of /boot: dropped
+      {"/run/user/1000", Facts(45)},
+      {"/mnt/user-tmp", Facts(45)},       // bind of /run/user/1000, nearer the root: replaces it
+      {"/srv/containers", Facts(0x25)},   // another subvolume mounted elsewhere: kept
+      // /mnt/unasked and /mnt/unasked2: stat fails, both kept
+  });
+  const auto got = SelectMounts(ParseMountInfo(mountinfo), facts.Fn());
+  ExpectMounts(Entries(got), {
+      Mount(0, 32, "/", "btrfs", "/dev/vda3", "/root", 59),
+      Mount(0, 32, "/home", "btrfs", "/dev/vda3", "/home", 63),
+      Mount(0, 32, "/var", "btrfs", "/dev/vda3", "/var", 65),
+      Mount(252, 2, "/boot", "ext4", "/dev/vda2", "/", 70),
+      Mount(0, 32, "/var/lib/machines", "btrfs", "/dev/vda3", "/var/lib/machines", 71),
+      Mount(0, 45, "/mnt/user-tmp", "tmpfs", "tmpfs", "/", 83),
+      Mount(0, 32, "/srv/containers", "btrfs", "/dev/vda3", "/containers", 84),
+      Mount(0, 50, "/mnt/unasked", "btrfs", "/dev/vdb1", "/", 90),
+      Mount(0, 50, "/mnt/unasked2", "btrfs", "/dev/vdb1", "/", 91),
+  });
 }
 
 TEST(LinuxDrivesTest, SerialFromUuid) {
@@ -144,6 +218,192 @@ TEST(LinuxDrivesTest, SerialFromUuid) {
   };
   for (const auto& [uuid, serial] : cases) EXPECT_EQ(SerialFromUuid(uuid), serial) << uuid;
 }
+
+// --- Helper processes ------------------------------------------------------
+
+// A probe over a fixed table, fit to run in a helper process: it only reads
+// memory set up before the helper forks and makes system calls. The `hang`
+// path writes a byte to the `calls` file, then waits while the `hold` file
+// exists (30 s at most, so that nothing outlives a failed test for long) and
+// fails with EIO; the `vanish` path ends its process without an answer.
+struct FakeProbeState {
+  std::vector<std::pair<std::string, PathFacts>> table;
+  std::string hang, vanish, hold, calls;
+  int calls_here = 0;  // calls made in this process
+};
+FakeProbeState* fake = nullptr;
+
+void FakeProbe(const char* path, PathFacts* out) {
+  ++fake->calls_here;
+  if (path == fake->hang) {
+    const int fd = open(fake->calls.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      if (write(fd, "x", 1) != 1) _exit(2);
+      close(fd);
+    }
+    const timespec tick{0, 20'000'000};
+    for (int i = 0; i < 1500 && access(fake->hold.c_str(), F_OK) == 0; ++i) nanosleep(&tick, nullptr);
+    out->stat_error = out->statfs_error = EIO;
+    return;
+  }
+  if (path == fake->vanish) _exit(0);
+  for (const auto& [p, facts] : fake->table) {
+    if (p == path) {
+      *out = facts;
+      return;
+    }
+  }
+  out->stat_error = out->statfs_error = EACCES;
+}
+
+// Installs the fake probe for one test in a scratch directory; on the way out
+// lets a hung helper go.
+class FakeProbeScope {
+ public:
+  FakeProbeScope(std::vector<std::pair<std::string, PathFacts>> table, std::string hang = "",
+                 std::string vanish = "") {
+    state_.table = std::move(table);
+    state_.hang = std::move(hang);
+    state_.vanish = std::move(vanish);
+    state_.hold = (dir_.path() / "hold").string();
+    state_.calls = (dir_.path() / "calls").string();
+    testing::WriteFile(state_.hold, "");
+    fake = &state_;
+  }
+  ~FakeProbeScope() {
+    Release();
+    fake = nullptr;
+  }
+  void Release() { fs::remove(state_.hold); }
+  // How often the hang path was asked, in any process.
+  std::size_t HangCalls() const {
+    std::error_code ec;
+    const auto n = fs::file_size(state_.calls, ec);
+    return ec ? 0 : n;
+  }
+  int CallsHere() const { return state_.calls_here; }
+  const fs::path& dir() const { return dir_.path(); }
+
+ private:
+  testing::ScratchDir dir_;
+  FakeProbeState state_;
+};
+
+// The processes whose parent is this one.
+std::vector<int> OurChildren() {
+  std::vector<int> out;
+  DIR* proc = opendir("/proc");
+  if (!proc) return out;
+  while (dirent* d = readdir(proc)) {
+    const std::string stat = testing::ReadFile(std::string("/proc/") + d->d_name + "/stat");
+    const auto paren = stat.rfind(')');
+    if (paren == std::string::npos) continue;
+    std::istringstream fields(stat.substr(paren + 1));
+    std::string state;
+    int parent = 0;
+    fields >> state >> parent;
+    if (parent == getpid()) out.push_back(std::atoi(d->d_name));
+  }
+  closedir(proc);
+  return out;
+}
+
+PathFacts FigureFacts(uint64_t dev, uint64_t blocks, uint64_t bfree, uint64_t bavail, uint64_t frsize) {
+  PathFacts f;
+  f.dev = dev;
+  f.figures = {blocks, bfree, bavail, frsize};
+  return f;
+}
+
+auto FactFields(const PathFacts& f) {
+  return std::tie(f.stat_error, f.dev, f.statfs_error, f.figures.blocks, f.figures.bfree, f.figures.bavail,
+                  f.figures.frsize);
+}
+
+TEST(MountProberTest, AsksLocalMountsHereAndTheOthersInHelpersThatNothingWaitsOn) {
+  PathFacts stat_failed = FigureFacts(0, 7, 6, 5, 512);
+  stat_failed.stat_error = ENOENT;
+  FakeProbeScope scope({{"/local", FigureFacts(1, 100, 40, 30, 4096)},
+                        {"/remote", FigureFacts(0x1234567890ull, 1ull << 62, 3, 2, 1)},
+                        {"/odd", stat_failed}},
+                       "/hung", "/vanish");
+  // A pipe whose write end only we close: a helper that kept a copy would
+  // hold its reader, as it would hold the pipe of `$(hostprobe --pass 1)`.
+  int pipe_fds[2];
+  ASSERT_EQ(pipe(pipe_fds), 0);
+
+  MountProber prober(FakeProbe, std::chrono::milliseconds(1000));
+  std::vector<MountProber::Ask> asks(6);
+  const std::pair<const char*, bool> paths[] = {{"/local", true},  {"/remote", false}, {"/hung", false},
+                                                {"/odd", false},   {"/vanish", false}, {"/unknown", false}};
+  for (std::size_t i = 0; i < asks.size(); ++i) {
+    asks[i].path = paths[i].first;
+    asks[i].local = paths[i].second;
+  }
+  prober.Run(asks);
+  const int errors[] = {ETIMEDOUT, EIO, EACCES};
+  PathFacts failed_with[3];
+  for (int i = 0; i < 3; ++i) failed_with[i].stat_error = failed_with[i].statfs_error = errors[i];
+  EXPECT_EQ(FactFields(asks[0].facts), FactFields(FigureFacts(1, 100, 40, 30, 4096)));
+  EXPECT_EQ(FactFields(asks[1].facts), FactFields(FigureFacts(0x1234567890ull, 1ull << 62, 3, 2, 1)));
+  EXPECT_EQ(FactFields(asks[2].facts), FactFields(failed_with[0]));
+  EXPECT_EQ(FactFields(asks[3].facts), FactFields(stat_failed));
+  EXPECT_EQ(FactFields(asks[4].facts), FactFields(failed_with[1]));   // ended without an answer
+  EXPECT_EQ(FactFields(asks[5].facts), FactFields(failed_with[2]));
+  EXPECT_EQ(scope.CallsHere(), 1) << "only the local mount is asked in this process";
+  EXPECT_EQ(scope.HangCalls(), 1u);
+
+  // Nothing is left for us to reap, the hung helper included, and it holds
+  // none of our descriptors.
+  EXPECT_EQ(OurChildren(), std::vector<int>());
+  close(pipe_fds[1]);
+  pollfd reader{pipe_fds[0], POLLIN, 0};
+  EXPECT_EQ(poll(&reader, 1, 0), 1);
+  EXPECT_TRUE(reader.revents & POLLHUP);
+  close(pipe_fds[0]);
+
+  // While the helper hangs its path answers at once, without a new helper.
+  std::vector<MountProber::Ask> again(1);
+  again[0].path = "/hung";
+  prober.Run(again);
+  EXPECT_EQ(again[0].facts.statfs_error, ETIMEDOUT);
+  EXPECT_EQ(scope.HangCalls(), 1u);
+
+  // Once it has ended, the path is asked afresh.
+  scope.Release();
+  for (int i = 0; i < 500 && again[0].facts.statfs_error == ETIMEDOUT; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    prober.Run(again);
+  }
+  EXPECT_EQ(again[0].facts.statfs_error, EIO);
+  EXPECT_EQ(scope.HangCalls(), 2u);
+  EXPECT_EQ(OurChildren(), std::vector<int>());
+}
+
+TEST(MountProberTest, TheRealProbeAnswersAsStatAndStatfsDo) {
+  testing::ScratchDir dir;
+  MountProber prober(SystemFactsProbe, std::chrono::milliseconds(5000));
+  std::vector<MountProber::Ask> asks(3);
+  asks[0].path = dir.path().string();
+  asks[0].local = true;
+  asks[1].path = dir.path().string();
+  asks[2].path = (dir.path() / "missing").string();
+  prober.Run(asks);
+  struct stat st;
+  ASSERT_EQ(stat(dir.path().c_str(), &st), 0);
+  EXPECT_EQ(asks[0].facts.stat_error, 0);
+  EXPECT_EQ(asks[0].facts.dev, st.st_dev);
+  EXPECT_EQ(asks[0].facts.statfs_error, 0);
+  EXPECT_GT(asks[0].facts.figures.blocks, 0u);
+  EXPECT_GT(asks[0].facts.figures.frsize, 0u);
+  EXPECT_EQ(asks[1].facts.dev, st.st_dev);
+  EXPECT_EQ(asks[1].facts.figures.blocks, asks[0].facts.figures.blocks);
+  EXPECT_EQ(asks[1].facts.figures.frsize, asks[0].facts.figures.frsize);
+  EXPECT_EQ(asks[2].facts.stat_error, ENOENT);
+  EXPECT_EQ(asks[2].facts.statfs_error, ENOENT);
+}
+
+// --- A fake machine ----------------------------------------------------------
 
 void Put(const fs::path& path, const std::string& text) {
   fs::create_directories(path.parent_path());
@@ -173,8 +433,19 @@ void SysBlock(const fs::path& root, const std::string& number, const std::string
 }
 
 TEST(LinuxDrivesTest, ReportsAFakeMachine) {
-  testing::ScratchDir dir;
-  const fs::path root = dir.path();
+  uint64_t dev = 0;
+  auto f = [&](uint64_t blocks, uint64_t bfree, uint64_t bavail, uint64_t frsize) {
+    return FigureFacts(++dev, blocks, bfree, bavail, frsize);
+  };
+  FakeProbeScope scope({{"/", f(1000000, 300000, 250000, 4096)},    {"/media/stick", f(7800000, 7800000, 7800000, 1024)},
+                        {"/media/card", f(100, 0, 0, 131072)},      {"/data", f(3, 1, 1, 512)},
+                        {"/media/cdrom", f(2000000, 0, 0, 2048)},   {"/var/cache", f(1000, 999, 999, 4096)},
+                        {"/mnt/nfs", f(1ull << 40, (1ull << 39) + (1ull << 30), 1ull << 39, 1024)},
+                        {"/mnt/share", f(10, 5, 5, 1000)},          {"/home/u/remote", f(1, 1, 1, 4096)},
+                        {"/tmp", f(500, 500, 500, 4096)},           {"/merged", f(2, 1, 1, 4096)},
+                        {"/proc", f(0, 0, 0, 4096)}},
+                       "/mnt/hung");
+  const fs::path root = scope.dir() / "root";
   const std::vector<MountEntry> mounts = {
       Mount(8, 1, "/", "ext4", "/dev/sda1"),
       Mount(0, 20, "/proc", "proc", "proc"),
@@ -213,17 +484,9 @@ TEST(LinuxDrivesTest, ReportsAFakeMachine) {
   Put(root / "run/udev/data/b11:0", "E:ID_FS_LABEL=DVD\nE:ID_FS_UUID=2023-01-10-12-00-00-00\n");
   SysBlock(root, "252:0", "virtual/block/zram0", false);
 
-  auto f = [](uint64_t blocks, uint64_t bavail, uint64_t frsize) { return FsFigures{blocks, bavail, frsize}; };
-  FakeStat stat({{"/", f(1000000, 250000, 4096)},      {"/media/stick", f(7800000, 7800000, 1024)},
-                 {"/media/card", f(100, 0, 131072)},     {"/data", f(3, 1, 512)},
-                 {"/media/cdrom", f(2000000, 0, 2048)},  {"/var/cache", f(1000, 999, 4096)},
-                 {"/mnt/nfs", f(1ull << 40, 1ull << 39, 1024)}, {"/mnt/share", f(10, 5, 1000)},
-                 {"/home/u/remote", f(1, 1, 4096)},      {"/tmp", f(500, 500, 4096)},
-                 {"/merged", f(2, 1, 4096)},             {"/proc", f(0, 0, 4096)}},
-                "/mnt/hung");
   Config config;
   config.root = root.string();
-  config.stat = stat.Fn();
+  config.probe = FakeProbe;
   config.bound = std::chrono::milliseconds(1000);
   auto source = MakeDriveSource(config);
 
@@ -236,8 +499,8 @@ TEST(LinuxDrivesTest, ReportsAFakeMachine) {
            "\r\n     Free Space Available - " + free + "\r\n";
   };
   const std::string expected =
-      block("root fs (/:) Information     Drive Type is Fixed", "ext4", "-207506748", "", "/", "4,096,000,000",
-            "3,072,000,000", "1,024,000,000") +
+      block("root fs (/:) Information     Drive Type is Fixed", "ext4", "-207506748", "", "/", "3,891,200,000",
+            "2,867,200,000", "1,024,000,000") +
       block("STICK A (/media/stick:) Information     Drive Type is Removable", "vfat", "305441741", "",
             "/media/stick", "7,987,200,000", "", "7,987,200,000") +
       block("CARD (/media/card:) Information     Drive Type is Removable", "exfat", "-1412628479", "",
@@ -249,7 +512,7 @@ TEST(LinuxDrivesTest, ReportsAFakeMachine) {
       block("No Volume Name On (/var/cache:) Information     Drive Type is RAM Disk", "ext4", "0", "",
             "/var/cache", "4,096,000", "4,096", "4,091,904") +
       block("No Volume Name On (/mnt/nfs:) Information     Drive Type is Network", "nfs4", "0", "server:/export",
-            "/mnt/nfs", "1,125,899,906,842,624", "562,949,953,421,312", "562,949,953,421,312") +
+            "/mnt/nfs", "1,124,800,395,214,848", "561,850,441,793,536", "562,949,953,421,312") +
       block("No Volume Name On (/mnt/share:) Information     Drive Type is Network", "cifs", "0", "//server/share",
             "/mnt/share", "10,000", "5,000", "5,000") +
       block("No Volume Name On (/home/u/remote:) Information     Drive Type is Network", "fuse.sshfs", "0",
@@ -261,7 +524,7 @@ TEST(LinuxDrivesTest, ReportsAFakeMachine) {
       " (/mnt/hung:)     Drive Not Ready\r\n"
       "\r\nSYSTEM INFORMATION\r\n\r\nNumber of Drives - 12\r\n     1 - Unknown Drives\r\n"
       "     3 - Removable Drives\r\n     1 - Fixed Drives\r\n     3 - NetWork Drives\r\n     1 - CD-ROM Drives\r\n"
-      "     2 - RAM-Disk Drives\r\nTotal Bytes - 1,125,916,105,318K\r\nUsed Bytes - 562,957,134,543K\r\n"
+      "     2 - RAM-Disk Drives\r\nTotal Bytes - 1,124,816,388,890K\r\nUsed Bytes - 561,857,418,115K\r\n"
       "Free Bytes - 562,958,970,775K\r\n";
   EXPECT_EQ(GetDrivesReport(*source, ","), expected);
 
@@ -277,19 +540,21 @@ TEST(LinuxDrivesTest, ReportsAFakeMachine) {
     EXPECT_EQ(e.kind(), ErrorKind::kPlatform);
     EXPECT_STREQ(e.what(), "platform call failed: drive /mnt/hung: reading TotalSize failed: no answer within 1000 ms");
   }
+  // One helper asked it, for the listing, its count and the second listing.
+  EXPECT_EQ(scope.HangCalls(), 1u);
 }
 
 // --- The live machine against df -----------------------------------------
 
 struct DfRow {
   std::string fstype;
-  int64_t size = 0;
+  int64_t used = 0;
   int64_t avail = 0;
 };
 
-// `df -B1 --output=target,fstype,size,avail` by target; nullopt without df.
+// `df -B1 --output=target,fstype,used,avail` by target; nullopt without df.
 std::optional<std::map<std::string, DfRow>> RunDf() {
-  FILE* p = popen("df -B1 --output=target,fstype,size,avail 2>/dev/null", "r");
+  FILE* p = popen("df -B1 --output=target,fstype,used,avail 2>/dev/null", "r");
   if (!p) return std::nullopt;
   std::string out;
   char buffer[4096];
@@ -322,21 +587,27 @@ int64_t Digits(const std::string& grouped) {
   return d.empty() ? 0 : std::stoll(d);
 }
 
-// The ready drives of a report made with "," as separator: mount point,
-// file system, total and free bytes.
-std::vector<std::tuple<std::string, std::string, int64_t, int64_t>> ReadyDrives(const std::string& report) {
-  std::vector<std::tuple<std::string, std::string, int64_t, int64_t>> out;
+struct ReadyDrive {
+  std::string root, fstype;
+  int64_t total = 0, used = 0, free = 0;
+};
+
+// The ready drives of a report made with "," as separator.
+std::vector<ReadyDrive> ReadyDrives(const std::string& report) {
+  std::vector<ReadyDrive> out;
   std::istringstream lines(report);
-  std::string line, fstype, root;
-  int64_t total = 0;
+  std::string line;
+  ReadyDrive d;
   auto value = [&](const char* label) { return line.substr(line.find(label) + std::strlen(label)); };
   while (std::getline(lines, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.find("     File System Type - ") == 0) fstype = value("File System Type - ");
-    if (line.find("     Root Folder - ") == 0) root = value("Root Folder - ");
-    if (line.find("     Total Bytes Available - ") == 0) total = Digits(value("Total Bytes Available - "));
+    if (line.find("     File System Type - ") == 0) d.fstype = value("File System Type - ");
+    if (line.find("     Root Folder - ") == 0) d.root = value("Root Folder - ");
+    if (line.find("     Total Bytes Available - ") == 0) d.total = Digits(value("Total Bytes Available - "));
+    if (line.find("     Bytes Used - ") == 0) d.used = Digits(value("Bytes Used - "));
     if (line.find("     Free Space Available - ") == 0) {
-      out.emplace_back(root, fstype, total, Digits(value("Free Space Available - ")));
+      d.free = Digits(value("Free Space Available - "));
+      out.push_back(d);
     }
   }
   return out;
@@ -347,23 +618,23 @@ TEST(LinuxDrivesLiveTest, AgreesWithDf) {
   const std::string report = GetDrivesReport(*source, ",");
   const auto df = RunDf();
   if (!df) GTEST_SKIP() << "df is not available";
-  const auto drives = ReadyDrives(report);
-  std::cout << "live drive record vs df -B1 --output=target,fstype,size,avail\n";
-  for (const auto& [root, fstype, total, free] : drives) {
-    const auto it = df->find(root);
-    std::cout << "  " << root << "  " << fstype << " " << total << " " << free << "  |  ";
+  std::cout << "live drive record (total, used, free) vs df -B1 --output=target,fstype,used,avail\n";
+  for (const ReadyDrive& d : ReadyDrives(report)) {
+    const auto it = df->find(d.root);
+    std::cout << "  " << d.root << "  " << d.fstype << " " << d.total << " " << d.used << " " << d.free << "  |  ";
     if (it == df->end()) {
       std::cout << "(not in df)\n";
     } else {
-      std::cout << it->second.fstype << " " << it->second.size << " " << it->second.avail << "\n";
+      std::cout << it->second.fstype << " " << it->second.used << " " << it->second.avail << "\n";
     }
-    ASSERT_NE(it, df->end()) << root << " is not listed by df";
-    EXPECT_EQ(fstype, it->second.fstype) << root;
+    ASSERT_NE(it, df->end()) << d.root << " is not listed by df";
+    EXPECT_EQ(d.fstype, it->second.fstype) << d.root;
+    EXPECT_EQ(d.total, d.used + d.free) << d.root;
     // Sizes move on a busy file system between the two reads: allow 1% of it
     // or 1 MiB, whichever is more.
-    const int64_t slack = std::max<int64_t>(total / 100, 1 << 20);
-    EXPECT_LE(std::llabs(total - it->second.size), slack) << root;
-    EXPECT_LE(std::llabs(free - it->second.avail), slack) << root;
+    const int64_t slack = std::max<int64_t>(d.total / 100, 1 << 20);
+    EXPECT_LE(std::llabs(d.used - it->second.used), slack) << d.root;
+    EXPECT_LE(std::llabs(d.free - it->second.avail), slack) << d.root;
   }
   auto list = source->Open();
   std::set<std::string> listed;
