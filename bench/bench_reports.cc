@@ -5,12 +5,13 @@
 #include <cstring>
 #include <vector>
 
-#include "app/session.h"
+#include "session/session.h"
 #include "bytes_sources.h"
 #include "drives/drives_report.h"
 #include "network/adapters_report.h"
 #include "network/interfaces_report.h"
 #include "platform/records.h"
+#include "app/machine.h"
 #include "platform/snapshot/snapshot.h"
 
 namespace {
@@ -84,7 +85,7 @@ void BM_InterfacesReport(benchmark::State& state) {
 BENCHMARK(BM_InterfacesReport)->Arg(300)->Arg(32767)->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
 
 void BM_DrivesReport(benchmark::State& state) {
-  Platform p = MakeSnapshotPlatform(Drives(static_cast<std::size_t>(state.range(0))));
+  Platform p = MakeReplayPlatform(Drives(static_cast<std::size_t>(state.range(0))));
   for (auto _ : state) benchmark::DoNotOptimize(GetDrivesReport(*p.drives, ","));
   state.SetComplexityN(state.range(0));
 }
@@ -117,7 +118,7 @@ void BM_WholePass(benchmark::State& state) {
   d.interfaces.num_entries = 32767;
   d.interfaces.needed_length = static_cast<uint32_t>(table.size());
   d.probes.results.fill(int16_t{0});
-  Platform p = MakeSnapshotPlatform(std::move(d));
+  Platform p = MakeReplayPlatform(std::move(d));
   p.log = std::make_unique<CountingLog>();
   MemoryTextBox box;
   Session session(p, box);

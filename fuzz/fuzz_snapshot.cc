@@ -3,8 +3,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "app/session.h"
+#include "session/session.h"
 #include "platform/error.h"
+#include "app/machine.h"
 #include "platform/snapshot/snapshot.h"
 
 namespace {
@@ -29,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   snapshot.timestamp = "t";
   snapshot.thousands_separator = ",";
-  Platform platform = MakeSnapshotPlatform(std::move(snapshot));
+  Platform platform = MakeReplayPlatform(std::move(snapshot));
   platform.log = std::make_unique<MemoryLog>();
   MemoryTextBox box;
   Session session(platform, box);

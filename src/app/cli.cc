@@ -3,12 +3,12 @@
 #include <iostream>
 
 #include "app/console/console.h"
-#include "app/session.h"
+#include "app/machine.h"
+#include "session/session.h"
 #include "platform/error.h"
 #include "platform/platform.h"
 #include "platform/replace_file.h"
 #include "platform/snapshot/snapshot.h"
-#include "platform/virt.h"
 #include "usage_text.h"  // generated from docs/hostprobe.1.txt
 
 #ifndef HOSTPROBE_VERSION
@@ -105,13 +105,8 @@ Options Parse(const std::vector<std::string>& args) {
   return o;
 }
 
-Platform OpenPlatform(const Options& o) {
-  if (o.replay) return MakeSnapshotPlatform(ReadSnapshotFile(*o.replay));
-  return MakeLivePlatform();
-}
-
 int Capture(Platform& platform, const std::string& file, std::ostream& out, std::ostream& err) {
-  const std::string text = CaptureSnapshot(platform);
+  const std::string text = CaptureMachine(platform);
   if (file == "-") {
     out << text;
     return kExitOk;
@@ -155,7 +150,7 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
     if (auto code = hooks.open_window(o.replay)) return *code;
   }
   try {
-    Platform platform = OpenPlatform(o);
+    Platform platform = OpenPlatform(o.replay);
     if (o.mode == Options::Mode::kCapture) return Capture(platform, o.capture, out, err);
     ConsoleTextBox text_box(out);
     Session session(platform, text_box);

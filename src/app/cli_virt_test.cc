@@ -4,7 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/cli.h"
-#include "platform/virt.h"
+#include "app/machine.h"
 #include "test_util.h"
 
 namespace hostprobe {

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "app/cli.h"
-#include "platform/terminal.h"
-#include "platform/window_program.h"
+#include "app/terminal.h"
+#include "app/window_program.h"
 
 int main(int argc, char** argv) {
   // A closed output pipe or a file-size limit makes the write fail with

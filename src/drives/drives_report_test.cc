@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "app/machine.h"
 #include "platform/snapshot/snapshot.h"
 #include "test_util.h"
 

@@ -9,6 +9,7 @@
 #include "network/mac_text.h"
 #include "platform/error.h"
 #include "platform/records.h"
+#include "app/machine.h"
 #include "platform/snapshot/snapshot.h"
 #include "bytes_sources.h"
 #include "test_util.h"
@@ -38,8 +39,8 @@ ErrorKind KindOf(F f) {
   return ErrorKind::kPlatform;
 }
 
-Platform FromJson(const std::string& json) { return MakeSnapshotPlatform(ParseSnapshot(json, "inline")); }
-Platform FromFixture(const std::string& name) { return MakeSnapshotPlatform(ReadSnapshotFile(Fixture(name))); }
+Platform FromJson(const std::string& json) { return MakeReplayPlatform(ParseSnapshot(json, "inline")); }
+Platform FromFixture(const std::string& name) { return MakeReplayPlatform(ReadSnapshotFile(Fixture(name))); }
 
 TEST(MacToTextTest, SixUpperCasePairs) {
   const struct {

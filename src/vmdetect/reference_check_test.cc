@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "app/machine.h"
 #include "platform/snapshot/snapshot.h"
 #include "test_util.h"
 
@@ -15,7 +16,7 @@ namespace {
 using testing::Fixture;
 using testing::RunCliCapture;
 
-Platform FromJson(const std::string& json) { return MakeSnapshotPlatform(ParseSnapshot(json, "inline")); }
+Platform FromJson(const std::string& json) { return MakeReplayPlatform(ParseSnapshot(json, "inline")); }
 
 // The reference adapter with one field replaced by `change` ("key": value).
 std::string Adapter(const std::string& change = "") {

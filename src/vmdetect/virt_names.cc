@@ -230,4 +230,8 @@ std::string ContainerName(const ContainerFacts& f) {
   return kNone;
 }
 
+VirtNames NameVirt(const VmFacts& vm, const ContainerFacts& container) {
+  return {HypervisorName(vm), ContainerName(container)};
+}
+
 }  // namespace hostprobe

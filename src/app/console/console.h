@@ -5,8 +5,8 @@
 #include <iosfwd>
 #include <string>
 
-#include "app/session.h"
-#include "app/text_box.h"
+#include "session/session.h"
+#include "session/text_box.h"
 
 namespace hostprobe {
 

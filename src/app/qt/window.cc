@@ -10,6 +10,7 @@
 #include <new>
 
 #include "platform/error.h"
+#include "app/machine.h"
 #include "platform/snapshot/snapshot.h"
 
 namespace hostprobe {
@@ -157,7 +158,7 @@ int RunWindow(const std::vector<std::string>& args, const std::function<void()>&
   }
   Platform platform;
   try {
-    platform = replay ? MakeSnapshotPlatform(ReadSnapshotFile(*replay)) : MakeLivePlatform();
+    platform = OpenPlatform(replay);
   } catch (const SnapshotError& e) {
     ShowError(nullptr, e.what());
     return 2;

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "app/session.h"
-#include "app/text_box.h"
+#include "session/session.h"
+#include "session/text_box.h"
 #include "platform/platform.h"
 
 class QPlainTextEdit;

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/qt/window.h"
-#include "platform/window_program.h"
+#include "app/window_program.h"
 
 namespace {
 

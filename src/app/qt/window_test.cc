@@ -26,8 +26,9 @@
 #include <vector>
 
 #include "app/qt/window.h"
-#include "app/session.h"
+#include "session/session.h"
 #include "platform/error.h"
+#include "app/machine.h"
 #include "platform/snapshot/snapshot.h"
 
 namespace hostprobe {
@@ -76,7 +77,7 @@ std::string SessionLog(const std::string& fixture, std::vector<int16_t> clicks) 
   QTemporaryDir dir;
   const QString previous = QDir::currentPath();
   QDir::setCurrent(dir.path());
-  Platform platform = MakeSnapshotPlatform(ReadSnapshotFile(fixture));
+  Platform platform = MakeReplayPlatform(ReadSnapshotFile(fixture));
   MemoryTextBox box;
   Session session(platform, box);
   try {
@@ -143,7 +144,7 @@ class WindowTest : public QObject {
   }
 
   void layoutFollowsTheTwipGeometry() {
-    Platform platform = MakeSnapshotPlatform(ReadSnapshotFile(Fixture("window_plain.json")));
+    Platform platform = MakeReplayPlatform(ReadSnapshotFile(Fixture("window_plain.json")));
     FrmTest w(platform);
     w.show();
     QCOMPARE(w.windowTitle(), QStringLiteral("hostprobe"));
@@ -183,7 +184,7 @@ class WindowTest : public QObject {
   }
   void startButtonsRunTheEightTests() {
     QFETCH(int, index);
-    Platform platform = MakeSnapshotPlatform(ReadSnapshotFile(Fixture("window_plain.json")));
+    Platform platform = MakeReplayPlatform(ReadSnapshotFile(Fixture("window_plain.json")));
     FrmTest w(platform);
     w.show();
     w.Txt()->setPlainText("left over");
@@ -198,7 +199,7 @@ class WindowTest : public QObject {
   }
 
   void testButtonShowsOnlyItsLine() {
-    Platform platform = MakeSnapshotPlatform(ReadSnapshotFile(Fixture("window_plain.json")));
+    Platform platform = MakeReplayPlatform(ReadSnapshotFile(Fixture("window_plain.json")));
     FrmTest w(platform);
     w.show();
     QTest::mouseClick(w.Command1(0), Qt::LeftButton);
@@ -209,7 +210,7 @@ class WindowTest : public QObject {
   }
 
   void twoRunsReplaceTheTextAndAppendToTheLog() {
-    Platform platform = MakeSnapshotPlatform(ReadSnapshotFile(Fixture("window_plain.json")));
+    Platform platform = MakeReplayPlatform(ReadSnapshotFile(Fixture("window_plain.json")));
     FrmTest w(platform);
     w.show();
     QTest::mouseClick(w.Command1(0), Qt::LeftButton);
@@ -221,7 +222,7 @@ class WindowTest : public QObject {
   }
 
   void enterRunsTheDefaultOrFocusedButton() {
-    Platform platform = MakeSnapshotPlatform(ReadSnapshotFile(Fixture("window_plain.json")));
+    Platform platform = MakeReplayPlatform(ReadSnapshotFile(Fixture("window_plain.json")));
     FrmTest w(platform);
     w.show();
     w.activateWindow();
@@ -248,7 +249,7 @@ class WindowTest : public QObject {
   }
   void escapeKonecAndClosingEndTheWindow() {
     QFETCH(int, how);
-    Platform platform = MakeSnapshotPlatform(ReadSnapshotFile(Fixture("window_plain.json")));
+    Platform platform = MakeReplayPlatform(ReadSnapshotFile(Fixture("window_plain.json")));
     FrmTest w(platform);
     QTimer::singleShot(0, &w, [&] {
       switch (how) {
@@ -266,7 +267,7 @@ class WindowTest : public QObject {
   // The run does not process events: a click made during it waits, and is
   // handled after the run, in order.
   void clicksDuringARunAreHandledAfterIt() {
-    Platform platform = MakeSnapshotPlatform(ReadSnapshotFile(Fixture("window_plain.json")));
+    Platform platform = MakeReplayPlatform(ReadSnapshotFile(Fixture("window_plain.json")));
     FrmTest* window = nullptr;
     int records = 0;
     QStringList seen;
@@ -305,7 +306,7 @@ class WindowTest : public QObject {
       QTemporaryDir elsewhere;
       QDir::setCurrent(elsewhere.path());
       try {
-        Platform platform = MakeSnapshotPlatform(ReadSnapshotFile(Fixture("window_no_probes.json")));
+        Platform platform = MakeReplayPlatform(ReadSnapshotFile(Fixture("window_no_probes.json")));
         MemoryTextBox box;
         Session(platform, box).Command1_Click(0);
       } catch (const Error& e) {

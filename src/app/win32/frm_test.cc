@@ -4,8 +4,8 @@
 #include <new>
 #include <string>
 
-#include "app/session.h"
-#include "app/text_box.h"
+#include "session/session.h"
+#include "session/text_box.h"
 #include "platform/error.h"
 #include "platform/windows/windows_sources.h"
 

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/error.h"
+#include "app/machine.h"
 #include "platform/snapshot/snapshot.h"
 #include "platform/windows/windows_sources.h"
 #include "test_util.h"
@@ -85,7 +86,7 @@ void PostKey(HWND target, WPARAM key) {
 
 TEST(FrmTestWindow, LayoutFollowsTheTwipGeometryInTabOrder) {
   ScratchDir dir;
-  Platform platform = MakeSnapshotPlatform(ParseSnapshot(kSnapshot, "inline"));
+  Platform platform = MakeReplayPlatform(ParseSnapshot(kSnapshot, "inline"));
   const HWND window = CreateFrmTest(platform, SW_SHOWNORMAL);
   ASSERT_NE(window, nullptr);
   wchar_t title[64] = {};
@@ -142,7 +143,7 @@ TEST(FrmTestWindow, ButtonsEnterAndEscDriveTheSession) {
   const std::string pass1 = CliLog(snapshot, "1");
   ASSERT_EQ(CountRecords(pass2), 9);
 
-  Platform platform = MakeSnapshotPlatform(ReadSnapshotFile(snapshot));
+  Platform platform = MakeReplayPlatform(ReadSnapshotFile(snapshot));
   const HWND window = CreateFrmTest(platform, SW_SHOWNORMAL);
   const HWND txt = GetDlgItem(window, kIdTxt);
   int code = -1;
@@ -180,7 +181,7 @@ TEST(FrmTestWindow, AnErrorIsShownAndEndsTheProgramWithCodeOne) {
   const std::string expected_log = CliLog(snapshot, "1", 1);
   ASSERT_EQ(CountRecords(expected_log), 3);
 
-  Platform platform = MakeSnapshotPlatform(ReadSnapshotFile(snapshot));
+  Platform platform = MakeReplayPlatform(ReadSnapshotFile(snapshot));
   std::string shown;
   const HWND window =
       CreateFrmTest(platform, SW_SHOWNORMAL, [&](HWND, const std::string& message) { shown = message; });
@@ -199,7 +200,7 @@ TEST(FrmTestWindow, AClickQueuedDuringAFailedRunStartsNothing) {
   const std::string snapshot = WithoutProbeLibrary(dir);
   const std::string expected_log = CliLog(snapshot, "1", 1);
 
-  Platform platform = MakeSnapshotPlatform(ReadSnapshotFile(snapshot));
+  Platform platform = MakeReplayPlatform(ReadSnapshotFile(snapshot));
   int shown = 0;
   const HWND window = CreateFrmTest(platform, SW_SHOWNORMAL, [&](HWND owner, const std::string&) {
     ++shown;
@@ -246,7 +247,7 @@ TEST(FrmTestWindow, AWindowThatCannotBeCreatedIsAnErrorAndFreesItsStateOnce) {
     void operator()(HWND, const std::string&) const {}
   };
   int destroyed = 0;
-  Platform platform = MakeSnapshotPlatform(ParseSnapshot(kSnapshot, "inline"));
+  Platform platform = MakeReplayPlatform(ParseSnapshot(kSnapshot, "inline"));
   const HHOOK hook = SetWindowsHookExW(WH_CBT, RefuseEditControls, nullptr, GetCurrentThreadId());
   ASSERT_NE(hook, nullptr);
   bool threw = false;

@@ -13,10 +13,11 @@
 #include <vector>
 
 #include "app/cli.h"
+#include "app/machine.h"
 #include "app/win32/frm_test.h"
 #include "platform/error.h"
 #include "platform/snapshot/snapshot.h"
-#include "platform/terminal.h"
+#include "app/terminal.h"
 #include "platform/windows/windows_sources.h"
 
 namespace {
@@ -59,8 +60,7 @@ void UseParentConsole() {
 std::optional<int> OpenWindow(const std::optional<std::string>& replay) {
   hostprobe::Platform platform;
   try {
-    platform = replay ? hostprobe::MakeSnapshotPlatform(hostprobe::ReadSnapshotFile(*replay))
-                      : hostprobe::MakeLivePlatform();
+    platform = hostprobe::OpenPlatform(replay);
   } catch (const hostprobe::SnapshotError& e) {
     MessageBoxW(nullptr, hostprobe::Utf8ToWide(e.what()).c_str(), L"hostprobe", MB_OK | MB_ICONERROR);
     return 2;

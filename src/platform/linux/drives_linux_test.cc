@@ -24,6 +24,7 @@
 #include "drives/drives_report.h"
 #include "platform/error.h"
 #include "platform/linux/linux_sources.h"
+#include "app/machine.h"
 #include "platform/snapshot/snapshot.h"
 #include "test_util.h"
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "app/log_writer.h"
+#include "session/log_writer.h"
 #include "platform/error.h"
 #include "platform/platform.h"
 #include "test_util.h"

@@ -14,6 +14,7 @@
 #include "platform/linux/linux_sources.h"
 #include "platform/linux/network_linux_facts.h"
 #include "platform/records.h"
+#include "app/machine.h"
 #include "platform/snapshot/snapshot.h"
 #include "test_util.h"
 
@@ -172,7 +173,7 @@ TEST(NetworkLinuxTest, CaptureReplaysAsLive) {
   const std::string adapters = GetAdaptersReport(*live.adapters);
   const std::string interfaces = GetInterfacesReport(*live.interfaces);
   EXPECT_EQ(GetAdaptersReport(*live.adapters), adapters);
-  Platform replay = MakeSnapshotPlatform(ParseSnapshot(CaptureSnapshot(live), "capture"));
+  Platform replay = MakeReplayPlatform(ParseSnapshot(CaptureMachine(live), "capture"));
   EXPECT_EQ(GetAdaptersReport(*replay.adapters), adapters);
   EXPECT_EQ(GetInterfacesReport(*replay.interfaces), interfaces);
 }

@@ -112,7 +112,7 @@ bool InCgroupNamespace(const std::string& root) {
 
 }  // namespace
 
-VmFacts ReadVmFacts(const std::string& root) {
+VmFacts ReadVmFactsUnder(const std::string& root) {
   VmFacts f;
   f.hypervisor_bit = probes::HypervisorPresent();
   f.cpuid_vendor = probes::HypervisorVendor();
@@ -142,7 +142,7 @@ VmFacts ReadVmFacts(const std::string& root) {
   return f;
 }
 
-ContainerFacts ReadContainerFacts(const std::string& root) {
+ContainerFacts ReadContainerFactsUnder(const std::string& root) {
   ContainerFacts f;
   f.proc_vz = Exists(root + "/proc/vz");
   f.proc_bc = Exists(root + "/proc/bc");
@@ -162,10 +162,7 @@ ContainerFacts ReadContainerFacts(const std::string& root) {
   return f;
 }
 
-VirtNames DetectVirtUnder(const std::string& root) {
-  return {HypervisorName(ReadVmFacts(root)), ContainerName(ReadContainerFacts(root))};
-}
-
-VirtNames DetectVirt() { return DetectVirtUnder(""); }
+VmFacts ReadVmFacts() { return ReadVmFactsUnder(""); }
+ContainerFacts ReadContainerFacts() { return ReadContainerFactsUnder(""); }
 
 }  // namespace hostprobe

@@ -6,13 +6,11 @@
 #include <string>
 
 #include "platform/virt.h"
-#include "vmdetect/virt_names.h"
 
 namespace hostprobe {
 
 // `root` is prefixed to every absolute path read: "" reads the machine.
-VmFacts ReadVmFacts(const std::string& root);
-ContainerFacts ReadContainerFacts(const std::string& root);
-VirtNames DetectVirtUnder(const std::string& root);
+VmFacts ReadVmFactsUnder(const std::string& root);
+ContainerFacts ReadContainerFactsUnder(const std::string& root);
 
 }  // namespace hostprobe

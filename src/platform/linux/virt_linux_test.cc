@@ -2,6 +2,8 @@
 // sys/, proc/, run/ and top-level files) and substitute CPUID answers, and
 // agreeing with systemd-detect-virt on this machine.
 #include "platform/linux/virt_linux.h"
+#include "app/machine.h"
+#include "vmdetect/virt_names.h"
 
 #include <gtest/gtest.h>
 
@@ -155,7 +157,7 @@ TEST(VirtLinuxTest, HypervisorNames) {
     SCOPED_TRACE(c.name);
     const std::string root = MakeRoot(dir.path() / std::to_string(n++), c.files);
     ScopedCpuid cpuid(c.cpu);
-    EXPECT_EQ(DetectVirtUnder(root).hypervisor, c.hypervisor);
+    EXPECT_EQ(NameVirt(ReadVmFactsUnder(root), ReadContainerFactsUnder(root)).hypervisor, c.hypervisor);
   }
 }
 
@@ -208,7 +210,7 @@ TEST(VirtLinuxTest, ContainerNames) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string root = MakeRoot(dir.path() / std::to_string(n++), c.files);
-    const VirtNames names = DetectVirtUnder(root);
+    const VirtNames names = NameVirt(ReadVmFactsUnder(root), ReadContainerFactsUnder(root));
     EXPECT_EQ(names.container, c.container);
     EXPECT_EQ(names.hypervisor, "none");
   }

@@ -4,10 +4,13 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -76,13 +79,29 @@ SnapshotData ParseSnapshot(std::string_view text, const std::string& name);
 // Reads and parses the snapshot file at `path`.
 SnapshotData ReadSnapshotFile(const std::string& path);
 
-// A platform serving `data`; the log file is the real one in the current
-// directory, and the clock the live one where `data` fixes no timestamp or
-// separator.
-Platform MakeSnapshotPlatform(SnapshotData data);
+// What a snapshot platform takes from the machine it runs on: the log file,
+// the clock for what `data` does not fix, and the conversion of UTF-8 text
+// to the system's 8-bit code page. Handed in, so that replaying needs no
+// live source.
+struct SnapshotHost {
+  std::unique_ptr<LogFile> log;
+  std::unique_ptr<Clock> clock;
+  std::function<std::string(std::string_view)> utf8_to_system;
+};
+
+// A platform serving `data` over `host`.
+Platform MakeSnapshotPlatform(SnapshotData data, SnapshotHost host);
+
+// Informational facts about the captured machine ("captured" block, which
+// replay ignores), and the conversion of system text to UTF-8.
+struct CaptureHost {
+  std::vector<std::pair<std::string, std::string>> captured;  // in order, UTF-8
+  std::function<std::string(std::string_view)> system_to_utf8;
+};
 
 // The snapshot of `platform` as JSON text: adapters, interfaces, drives,
-// probes, the thousands separator, and informational "captured" facts.
-std::string CaptureSnapshot(Platform& platform);
+// probes, the thousands separator, and `host`'s "captured" facts with the
+// time of the capture.
+std::string CaptureSnapshot(Platform& platform, const CaptureHost& host);
 
 }  // namespace hostprobe

@@ -1,11 +1,8 @@
 // Writing a snapshot of a platform: the inverse of snapshot_read.cc.
 #include <nlohmann/json.hpp>
 
-#include "platform/codepage.h"
 #include "platform/error.h"
 #include "platform/snapshot/snapshot.h"
-#include "platform/virt.h"
-#include "vmdetect/probe_library.h"
 
 namespace hostprobe {
 namespace {
@@ -163,7 +160,7 @@ ordered_json Interfaces(InterfaceTableApi& api) {
   return j;
 }
 
-ordered_json Drives(DriveSource& source) {
+ordered_json Drives(DriveSource& source, const std::function<std::string(std::string_view)>& SystemToUtf8) {
   ordered_json list = ordered_json::array();
   auto drives = source.Open();
   for (Drive* d : drives->Drives()) {
@@ -218,18 +215,18 @@ ordered_json Probes(ProbeLoader& loader) {
 
 }  // namespace
 
-std::string CaptureSnapshot(Platform& platform) {
+std::string CaptureSnapshot(Platform& platform, const CaptureHost& host) {
+  const auto& SystemToUtf8 = host.system_to_utf8;
   ordered_json j;
   j["hostprobe_snapshot"] = 1;
-  const HostFacts facts = ReadHostFacts();
-  const VirtNames virt = DetectVirt();
-  j["captured"] = {{"host", facts.host}, {"os", facts.os},
-                   {"time", SystemToUtf8(platform.clock->GeneralDate())},
-                   {"hypervisor", virt.hypervisor}, {"container", virt.container}};
+  ordered_json captured = ordered_json::object();
+  for (const auto& [key, value] : host.captured) captured[key] = value;
+  captured["time"] = SystemToUtf8(platform.clock->GeneralDate());
+  j["captured"] = std::move(captured);
   j["thousands_separator"] = SystemToUtf8(platform.clock->ThousandsSeparator());
   j["adapters"] = Adapters(*platform.adapters);
   j["interfaces"] = Interfaces(*platform.interfaces);
-  j["drives"] = Drives(*platform.drives);
+  j["drives"] = Drives(*platform.drives, SystemToUtf8);
   j["probes"] = Probes(*platform.probes);
   // Bytes that are not UTF-8 (a host name, say) are replaced, not fatal.
   return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";

@@ -1,8 +1,8 @@
 // The platform sources that serve a parsed snapshot.
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
-#include "platform/codepage.h"
 #include "platform/error.h"
 #include "platform/snapshot/snapshot.h"
 
@@ -10,6 +10,9 @@ namespace hostprobe {
 namespace {
 
 namespace rec = records;
+
+// UTF-8 snapshot text to the system's code page, as the host converts it.
+using ToSystem = std::function<std::string(std::string_view)>;
 
 class SnapshotAdapterApi : public AdapterApi {
  public:
@@ -62,17 +65,17 @@ class SnapshotInterfaceTableApi : public InterfaceTableApi {
 
 class SnapshotDriveObject : public Drive {
  public:
-  explicit SnapshotDriveObject(const SnapshotDrive& d) : d_(d) {}
+  SnapshotDriveObject(const SnapshotDrive& d, const ToSystem& to_system) : d_(d), to_system_(to_system) {}
   bool IsReady() override { return Read("IsReady", d_.ready); }
-  std::string DriveLetter() override { return Read("DriveLetter", Utf8ToSystem(d_.letter)); }
-  std::string VolumeName() override { return Read("VolumeName", Utf8ToSystem(d_.volume_name)); }
+  std::string DriveLetter() override { return Read("DriveLetter", to_system_(d_.letter)); }
+  std::string VolumeName() override { return Read("VolumeName", to_system_(d_.volume_name)); }
   int32_t DriveType() override { return Read("DriveType", d_.type); }
-  std::string FileSystem() override { return Read("FileSystem", Utf8ToSystem(d_.file_system)); }
+  std::string FileSystem() override { return Read("FileSystem", to_system_(d_.file_system)); }
   int32_t SerialNumber() override { return Read("SerialNumber", d_.serial_number); }
-  std::string ShareName() override { return Read("ShareName", Utf8ToSystem(d_.share_name)); }
+  std::string ShareName() override { return Read("ShareName", to_system_(d_.share_name)); }
   std::string RootPath() override {
     if (d_.fail == "RootFolder") Throw("RootFolder");
-    return Read("Path", Utf8ToSystem(d_.root_path));
+    return Read("Path", to_system_(d_.root_path));
   }
   int64_t TotalSize() override { return Read("TotalSize", d_.total_size); }
   int64_t FreeSpace() override { return Read("FreeSpace", d_.free_space); }
@@ -90,16 +93,17 @@ class SnapshotDriveObject : public Drive {
   }
 
   const SnapshotDrive& d_;
+  const ToSystem& to_system_;
 };
 
 class SnapshotDriveList : public DriveList {
  public:
-  explicit SnapshotDriveList(const std::vector<SnapshotDrive>& drives) {
+  SnapshotDriveList(const std::vector<SnapshotDrive>& drives, const ToSystem& to_system) {
     for (const auto& d : drives) {
       if (d.fail == "Drives") {
         throw Error(ErrorKind::kPlatform, "drive " + d.letter + ": reading Drives failed");
       }
-      drives_.push_back(std::make_unique<SnapshotDriveObject>(d));
+      drives_.push_back(std::make_unique<SnapshotDriveObject>(d, to_system));
     }
   }
   std::vector<Drive*> Drives() override {
@@ -122,11 +126,13 @@ class SnapshotDriveList : public DriveList {
 
 class SnapshotDriveSource : public DriveSource {
  public:
-  explicit SnapshotDriveSource(std::vector<SnapshotDrive> drives) : drives_(std::move(drives)) {}
-  std::unique_ptr<DriveList> Open() override { return std::make_unique<SnapshotDriveList>(drives_); }
+  SnapshotDriveSource(std::vector<SnapshotDrive> drives, ToSystem to_system)
+      : drives_(std::move(drives)), to_system_(std::move(to_system)) {}
+  std::unique_ptr<DriveList> Open() override { return std::make_unique<SnapshotDriveList>(drives_, to_system_); }
 
  private:
   std::vector<SnapshotDrive> drives_;
+  ToSystem to_system_;
 };
 
 class SnapshotProbeLoader : public ProbeLoader {
@@ -156,30 +162,34 @@ class SnapshotProbeLoader : public ProbeLoader {
 class SnapshotClock : public Clock {
  public:
   SnapshotClock(std::optional<std::string> timestamp, std::optional<std::string> separator,
-                std::unique_ptr<Clock> live)
-      : timestamp_(std::move(timestamp)), separator_(std::move(separator)), live_(std::move(live)) {}
-  std::string GeneralDate() override { return timestamp_ ? Utf8ToSystem(*timestamp_) : live_->GeneralDate(); }
+                std::unique_ptr<Clock> live, ToSystem to_system)
+      : timestamp_(std::move(timestamp)),
+        separator_(std::move(separator)),
+        live_(std::move(live)),
+        to_system_(std::move(to_system)) {}
+  std::string GeneralDate() override { return timestamp_ ? to_system_(*timestamp_) : live_->GeneralDate(); }
   std::string ThousandsSeparator() override {
-    return separator_ ? Utf8ToSystem(*separator_) : live_->ThousandsSeparator();
+    return separator_ ? to_system_(*separator_) : live_->ThousandsSeparator();
   }
 
  private:
   std::optional<std::string> timestamp_;
   std::optional<std::string> separator_;
   std::unique_ptr<Clock> live_;
+  ToSystem to_system_;
 };
 
 }  // namespace
 
-Platform MakeSnapshotPlatform(SnapshotData data) {
+Platform MakeSnapshotPlatform(SnapshotData data, SnapshotHost host) {
   Platform p;
   p.adapters = std::make_unique<SnapshotAdapterApi>(std::move(data.adapters));
   p.interfaces = std::make_unique<SnapshotInterfaceTableApi>(std::move(data.interfaces));
-  p.drives = std::make_unique<SnapshotDriveSource>(std::move(data.drives));
+  p.drives = std::make_unique<SnapshotDriveSource>(std::move(data.drives), host.utf8_to_system);
   p.probes = std::make_unique<SnapshotProbeLoader>(data.probes);
-  p.log = MakeLogFile();
+  p.log = std::move(host.log);
   p.clock = std::make_unique<SnapshotClock>(std::move(data.timestamp), std::move(data.thousands_separator),
-                                            MakeClock());
+                                            std::move(host.clock), std::move(host.utf8_to_system));
   return p;
 }
 

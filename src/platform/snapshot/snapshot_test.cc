@@ -1,3 +1,4 @@
+#include "app/machine.h"
 #include "platform/snapshot/snapshot.h"
 
 #include <gtest/gtest.h>
@@ -153,7 +154,7 @@ TEST(SnapshotTest, FixedWidthTextsAndAddressesBecomeRecordBytes) {
 
 TEST(SnapshotTest, MissingSectionsMeanNothingThere) {
   ScratchDir dir;
-  Platform p = MakeSnapshotPlatform(ParseSnapshot("{\"timestamp\": \"t\"}", "inline"));
+  Platform p = MakeReplayPlatform(ParseSnapshot("{\"timestamp\": \"t\"}", "inline"));
   EXPECT_EQ(p.adapters->NeededLength(), 0u);
   EXPECT_EQ(p.interfaces->NeededLength(), 0u);
   EXPECT_EQ(p.drives->Open()->Count(), 0);
@@ -165,7 +166,7 @@ TEST(SnapshotTest, MissingSectionsMeanNothingThere) {
 // Records lie 640 bytes apart, chained in order; a buffer shorter than the
 // chain cuts it off rather than being written past.
 TEST(SnapshotTest, AdapterChainFillsExactlyTheBuffer) {
-  Platform p = MakeSnapshotPlatform(ParseSnapshot(
+  Platform p = MakeReplayPlatform(ParseSnapshot(
       R"({"adapters": {"needed_length": 1000, "records": [{"type": 1}, {"type": 2}, {"type": 3}]}})", "inline"));
   ASSERT_EQ(p.adapters->NeededLength(), 1000u);
   std::vector<uint8_t> buffer(1000, 0xAA);
@@ -179,7 +180,7 @@ TEST(SnapshotTest, AdapterChainFillsExactlyTheBuffer) {
 }
 
 TEST(SnapshotTest, FailingFillReturnsItsStatus) {
-  Platform p = MakeSnapshotPlatform(ParseSnapshot(
+  Platform p = MakeReplayPlatform(ParseSnapshot(
       R"({"adapters": {"fill_status": 111, "records": [{}]}, "interfaces": {"fill_status": 122, "rows": [{}]}})",
       "inline"));
   std::vector<uint8_t> buffer(p.adapters->NeededLength());
@@ -203,15 +204,15 @@ TEST(SnapshotTest, CaptureRoundTrips) {
                 "serial_number": -5, "root_path": "C:\\", "total_size": 40007729152, "free_space": 1}],
     "probes": {"IsInsideVPC": 1, "IsInsideVMWare": 2, "IsInsideVMWare2": 3, "IsInsideVMWare3": 4,
                "ldtCheck": -1, "mswCheck": 0, "vmwareCheck": 32767}})";
-  Platform first = MakeSnapshotPlatform(ParseSnapshot(text, "first"));
-  const std::string captured = CaptureSnapshot(first);
-  Platform second = MakeSnapshotPlatform(ParseSnapshot(captured, "second"));
+  Platform first = MakeReplayPlatform(ParseSnapshot(text, "first"));
+  const std::string captured = CaptureMachine(first);
+  Platform second = MakeReplayPlatform(ParseSnapshot(captured, "second"));
   // Equal but for the informational block, which holds the capture's time.
   const auto without_captured = [](std::string text) {
     const auto begin = text.find("  \"captured\"");
     return text.erase(begin, text.find("},\n", begin) + 3 - begin);
   };
-  EXPECT_EQ(without_captured(CaptureSnapshot(second)), without_captured(captured));
+  EXPECT_EQ(without_captured(CaptureMachine(second)), without_captured(captured));
 
   auto adapter_bytes = [](Platform& p) {
     std::vector<uint8_t> b(p.adapters->NeededLength());

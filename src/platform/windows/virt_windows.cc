@@ -11,7 +11,6 @@
 #include "platform/virt.h"
 #include "probes/cpuid.h"
 #include "probes/smbios.h"
-#include "vmdetect/virt_names.h"
 
 namespace hostprobe {
 namespace {
@@ -30,7 +29,7 @@ probes::SmbiosIdentity FirmwareIdentity() {
 
 }  // namespace
 
-VirtNames DetectVirt() {
+VmFacts ReadVmFacts() {
   VmFacts f;
   f.hypervisor_bit = probes::HypervisorPresent();
   f.cpuid_vendor = probes::HypervisorVendor();
@@ -42,7 +41,10 @@ VirtNames DetectVirt() {
   f.bios_vendor = id.bios_vendor;
   f.product_version = id.product_version;
   f.smbios_vm_bit = id.virtual_machine;
-  return {HypervisorName(f), "none"};
+  return f;
 }
+
+// Containers on Windows are not told apart: none.
+ContainerFacts ReadContainerFacts() { return {}; }
 
 }  // namespace hostprobe

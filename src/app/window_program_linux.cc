@@ -1,4 +1,4 @@
-#include "platform/window_program.h"
+#include "app/window_program.h"
 
 #include <errno.h>
 #include <fcntl.h>

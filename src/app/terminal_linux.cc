@@ -3,7 +3,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "platform/terminal.h"
+#include "app/terminal.h"
 
 namespace hostprobe {
 namespace {

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "platform/terminal.h"
+#include "app/terminal.h"
 
 namespace hostprobe {
 

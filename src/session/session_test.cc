@@ -1,8 +1,9 @@
-#include "app/session.h"
+#include "session/session.h"
 
 #include <gtest/gtest.h>
 
 #include "platform/error.h"
+#include "app/machine.h"
 #include "platform/snapshot/snapshot.h"
 #include "test_util.h"
 
@@ -49,7 +50,7 @@ TEST(SessionTest, BothStartButtonsRunTheSameEightTests) {
   for (int16_t index : {0, 1}) {
     SCOPED_TRACE(index);
     ScratchDir dir;
-    Platform platform = MakeSnapshotPlatform(Probes(0, 1, 0, -1, 0, 0, 0));
+    Platform platform = MakeReplayPlatform(Probes(0, 1, 0, -1, 0, 0, 0));
     MemoryTextBox box;
     box.SetText("left over");
     Session session(platform, box);
@@ -62,7 +63,7 @@ TEST(SessionTest, BothStartButtonsRunTheSameEightTests) {
 
 TEST(SessionTest, TwoRunsReplaceTheTextAndAppendToTheLog) {
   ScratchDir dir;
-  Platform platform = MakeSnapshotPlatform(Probes(1, 0, 0, 0, 0, 0, 5));
+  Platform platform = MakeReplayPlatform(Probes(1, 0, 0, 0, 0, 0, 5));
   MemoryTextBox box;
   Session session(platform, box);
   session.Command1_Click(0);
@@ -82,7 +83,7 @@ TEST(SessionTest, MissingProbeEndsTheRunAtTestFourKeepingEarlierRecords) {
     } else {
       data.probes.results[static_cast<int>(Probe::kMswCheck)].reset();
     }
-    Platform platform = MakeSnapshotPlatform(data);
+    Platform platform = MakeReplayPlatform(data);
     MemoryTextBox box;
     Session session(platform, box);
     try {
@@ -103,7 +104,7 @@ TEST(SessionTest, MissingProbeEndsTheRunAtTestFourKeepingEarlierRecords) {
 
 TEST(SessionTest, TestButtonReplacesTheTextAndLogsNothing) {
   ScratchDir dir;
-  Platform platform = MakeSnapshotPlatform(Probes(0, 0, 0, 0, 1, 0, 0));
+  Platform platform = MakeReplayPlatform(Probes(0, 0, 0, 0, 1, 0, 0));
   MemoryTextBox box;
   Session session(platform, box);
   session.Command1_Click(0);

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/log_writer.h"
-#include "app/text_box.h"
+#include "session/log_writer.h"
+#include "session/text_box.h"
 #include "platform/platform.h"
 #include "vmdetect/probe_library.h"
 

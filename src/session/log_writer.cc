@@ -1,4 +1,4 @@
-#include "app/log_writer.h"
+#include "session/log_writer.h"
 
 namespace hostprobe {
 
