@@ -38,7 +38,10 @@ ErrorKind KindOf(F f) {
   return ErrorKind::kPlatform;
 }
 
-Platform FromJson(const std::string& json) { return MakeSnapshotPlatform(ParseSnapshot(json, "inline")); }
+// `json` is a snapshot object without its version key.
+Platform FromJson(const std::string& json) {
+  return MakeSnapshotPlatform(ParseSnapshot(R"({"hostprobe_snapshot": 1, )" + json.substr(1), "inline"));
+}
 Platform FromFixture(const std::string& name) { return MakeSnapshotPlatform(ReadSnapshotFile(Fixture(name))); }
 
 TEST(MacToTextTest, SixUpperCasePairs) {

@@ -81,8 +81,14 @@ SnapshotData ReadSnapshotFile(const std::string& path);
 // separator.
 Platform MakeSnapshotPlatform(SnapshotData data);
 
+// The UTF-8 timestamp that the clock of a snapshot platform gives every
+// record; nullopt for any other clock, and where the snapshot fixes none.
+std::optional<std::string> FixedTimestamp(const Clock& clock);
+
 // The snapshot of `platform` as JSON text: adapters, interfaces, drives,
-// probes, the thousands separator, and informational "captured" facts.
+// probes, the thousands separator, the timestamp where the platform is a
+// snapshot's that fixes one (so that a capture of a replay replays to the
+// same log), and informational "captured" facts.
 std::string CaptureSnapshot(Platform& platform);
 
 }  // namespace hostprobe

@@ -220,6 +220,7 @@ ordered_json Probes(ProbeLoader& loader) {
 std::string CaptureSnapshot(Platform& platform) {
   ordered_json j;
   j["hostprobe_snapshot"] = 1;
+  if (const auto timestamp = FixedTimestamp(*platform.clock)) j["timestamp"] = *timestamp;
   const HostFacts facts = ReadHostFacts();
   j["captured"] = {{"host", facts.host}, {"os", facts.os},
                    {"time", SystemToUtf8(platform.clock->GeneralDate())}};
