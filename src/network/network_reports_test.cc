@@ -39,7 +39,10 @@ ErrorKind KindOf(F f) {
   return ErrorKind::kPlatform;
 }
 
-Platform FromJson(const std::string& json) { return MakeReplayPlatform(ParseSnapshot(json, "inline")); }
+// `json` is a snapshot object without its version key.
+Platform FromJson(const std::string& json) {
+  return MakeReplayPlatform(ParseSnapshot(R"({"hostprobe_snapshot": 1, )" + json.substr(1), "inline"));
+}
 Platform FromFixture(const std::string& name) { return MakeReplayPlatform(ReadSnapshotFile(Fixture(name))); }
 
 TEST(MacToTextTest, SixUpperCasePairs) {

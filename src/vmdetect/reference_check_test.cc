@@ -16,7 +16,10 @@ namespace {
 using testing::Fixture;
 using testing::RunCliCapture;
 
-Platform FromJson(const std::string& json) { return MakeReplayPlatform(ParseSnapshot(json, "inline")); }
+// `json` is a snapshot object without its version key.
+Platform FromJson(const std::string& json) {
+  return MakeReplayPlatform(ParseSnapshot(R"({"hostprobe_snapshot": 1, )" + json.substr(1), "inline"));
+}
 
 // The reference adapter with one field replaced by `change` ("key": value).
 std::string Adapter(const std::string& change = "") {

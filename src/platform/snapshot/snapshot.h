@@ -99,9 +99,14 @@ struct CaptureHost {
   std::function<std::string(std::string_view)> system_to_utf8;
 };
 
+// The UTF-8 timestamp that the clock of a snapshot platform gives every
+// record; nullopt for any other clock, and where the snapshot fixes none.
+std::optional<std::string> FixedTimestamp(const Clock& clock);
+
 // The snapshot of `platform` as JSON text: adapters, interfaces, drives,
-// probes, the thousands separator, and `host`'s "captured" facts with the
-// time of the capture.
+// probes, the thousands separator, the timestamp where the platform is a
+// snapshot's that fixes one (so that a capture of a replay replays to the
+// same log), and `host`'s "captured" facts with the time of the capture.
 std::string CaptureSnapshot(Platform& platform, const CaptureHost& host);
 
 }  // namespace hostprobe

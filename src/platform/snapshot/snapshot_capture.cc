@@ -219,6 +219,7 @@ std::string CaptureSnapshot(Platform& platform, const CaptureHost& host) {
   const auto& SystemToUtf8 = host.system_to_utf8;
   ordered_json j;
   j["hostprobe_snapshot"] = 1;
+  if (const auto timestamp = FixedTimestamp(*platform.clock)) j["timestamp"] = *timestamp;
   ordered_json captured = ordered_json::object();
   for (const auto& [key, value] : host.captured) captured[key] = value;
   captured["time"] = SystemToUtf8(platform.clock->GeneralDate());

@@ -171,6 +171,7 @@ class SnapshotClock : public Clock {
   std::string ThousandsSeparator() override {
     return separator_ ? to_system_(*separator_) : live_->ThousandsSeparator();
   }
+  const std::optional<std::string>& timestamp() const { return timestamp_; }
 
  private:
   std::optional<std::string> timestamp_;
@@ -180,6 +181,11 @@ class SnapshotClock : public Clock {
 };
 
 }  // namespace
+
+std::optional<std::string> FixedTimestamp(const Clock& clock) {
+  const auto* snapshot = dynamic_cast<const SnapshotClock*>(&clock);
+  return snapshot ? snapshot->timestamp() : std::nullopt;
+}
 
 Platform MakeSnapshotPlatform(SnapshotData data, SnapshotHost host) {
   Platform p;

@@ -1,19 +1,37 @@
 // Reading and validating snapshot files. Every problem is reported with the
 // file name, the JSON path of the offending value and what is wrong with it.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
-#include <cstdio>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <map>
 #include <set>
-#include <sstream>
 #include <system_error>
 
 #include <nlohmann/json.hpp>
 
+#include "platform/error.h"
 #include "platform/snapshot/snapshot.h"
+
+// Open flags one C runtime lacks are no-ops there: Windows has no FIFOs to
+// block on and no controlling terminal, POSIX no text mode.
+#ifndef O_BINARY
+#define O_BINARY 0
+#endif
+#ifndef O_NONBLOCK
+#define O_NONBLOCK 0
+#endif
+#ifndef O_NOCTTY
+#define O_NOCTTY 0
+#endif
+#ifndef O_CLOEXEC
+#define O_CLOEXEC 0
+#endif
 
 namespace hostprobe {
 namespace {
@@ -25,14 +43,21 @@ constexpr int kMaxDepth = 32;
 // Four million values: about twice a capture of 32,767 adapters and 32,767
 // interfaces.
 constexpr std::size_t kMaxValues = 4'000'000;
+// The longest timestamp and thousands separator, in characters: more than any
+// locale's general date (with month names) or grouping separator.
+constexpr std::size_t kMaxTimestamp = 64;
+constexpr std::size_t kMaxSeparator = 3;
+
+// Every message leaves with the outside text in it (file name, keys, values)
+// shown escaped.
+[[noreturn]] void Throw(const std::string& message) { throw SnapshotError(ShownName(message)); }
 
 class Reader {
  public:
   explicit Reader(std::string name) : name_(std::move(name)) {}
 
   [[noreturn]] void Fail(const std::string& where, const std::string& what) const {
-    throw SnapshotError(name_ + ": " + (where.empty() ? std::string("top level") : where) + ": " +
-                        what);
+    Throw(name_ + ": " + (where.empty() ? std::string("top level") : where) + ": " + what);
   }
 
   static std::string Join(const std::string& base, const std::string& key) {
@@ -42,8 +67,16 @@ class Reader {
     return base + "[" + std::to_string(i) + "]";
   }
 
+  // A number the parser holds as a double but whose value is whole: an
+  // integer in exponent form (1e2) or beyond 64 bits.
+  static bool WholeFloat(const json& v) {
+    if (!v.is_number_float()) return false;
+    const double d = v.get<double>();
+    return std::isfinite(d) && std::trunc(d) == d;
+  }
+
   static const char* TypeName(const json& v) {
-    if (v.is_number_float()) return "a fractional number";
+    if (v.is_number_float() && !WholeFloat(v)) return "a fractional number";
     if (v.is_number()) return "a number";
     return v.type_name();
   }
@@ -59,7 +92,14 @@ class Reader {
     if (!v.is_array()) Fail(where, std::string("expected an array, found ") + TypeName(v));
   }
 
+  // Integers are read in plain digits within 64 bits; other whole numbers are
+  // out of range, and said so even where their value would fit.
   int64_t Integer(const json& v, const std::string& where, int64_t lo, int64_t hi) const {
+    if (WholeFloat(v)) {
+      const double d = v.get<double>();
+      const bool inside = d >= static_cast<double>(lo) && d <= static_cast<double>(hi);
+      Fail(where, inside ? OutOfRange(lo, hi, " in plain digits") : OutOfRange(lo, hi));
+    }
     if (!v.is_number_integer()) {
       Fail(where, std::string("expected an integer, found ") + TypeName(v));
     }
@@ -73,8 +113,8 @@ class Reader {
     return s;
   }
 
-  static std::string OutOfRange(int64_t lo, int64_t hi) {
-    return "number out of range (" + std::to_string(lo) + " to " + std::to_string(hi) + ")";
+  static std::string OutOfRange(int64_t lo, int64_t hi, const char* form = "") {
+    return "number out of range (" + std::to_string(lo) + " to " + std::to_string(hi) + form + ")";
   }
 
   // A 4-byte field: -2^31 to 2^32 - 1, kept as its 32-bit pattern.
@@ -96,6 +136,28 @@ class Reader {
   std::string Text(const json& v, const std::string& where) const {
     if (!v.is_string()) Fail(where, std::string("expected a string, found ") + TypeName(v));
     return v.get<std::string>();
+  }
+
+  // A text of at most `limit` printable characters (no C0 or C1 control,
+  // DEL, line or paragraph separator): it goes into every log record as is.
+  std::string PrintableText(const json& v, const std::string& where, std::size_t limit) const {
+    std::string s = Text(v, where);
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < s.size(); ++n) {
+      // The parser has checked the UTF-8: a lead byte gives the length.
+      const auto b0 = static_cast<unsigned char>(s[i]);
+      const std::size_t length = b0 < 0x80 ? 1 : b0 < 0xE0 ? 2 : b0 < 0xF0 ? 3 : 4;
+      uint32_t cp = length == 1 ? b0 : b0 & (0x7Fu >> length);
+      for (std::size_t k = 1; k < length && i + k < s.size(); ++k) {
+        cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3Fu);
+      }
+      i += length;
+      if (n == limit) Fail(where, "text longer than " + std::to_string(limit) + " characters");
+      if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0) || cp == 0x2028 || cp == 0x2029) {
+        Fail(where, "character " + std::to_string(n + 1) + " is not printable");
+      }
+    }
+    return s;
   }
 
   // A fixed-width 8-bit field: every character U+0000 to U+00FF is one byte;
@@ -381,12 +443,20 @@ class Reader {
                  {"hostprobe_snapshot", "timestamp", "thousands_separator", "adapters", "interfaces",
                   "drives", "probes", "captured"});
     SnapshotData d;
-    if (v.contains("hostprobe_snapshot") && Integer(v["hostprobe_snapshot"], "hostprobe_snapshot", 0, 1000) != 1) {
+    if (!v.contains("hostprobe_snapshot")) Fail("", "missing key \"hostprobe_snapshot\"");
+    if (Integer(v["hostprobe_snapshot"], "hostprobe_snapshot", 0, 1000) != 1) {
       Fail("hostprobe_snapshot", "unsupported snapshot version (this build reads version 1)");
     }
-    if (v.contains("timestamp")) d.timestamp = Text(v["timestamp"], "timestamp");
+    if (v.contains("captured")) {
+      const json& captured = v["captured"];
+      if (!captured.is_object()) {
+        Fail("captured", std::string("expected an object, found ") + TypeName(captured));
+      }
+      for (const auto& item : captured.items()) Text(item.value(), Join("captured", item.key()));
+    }
+    if (v.contains("timestamp")) d.timestamp = PrintableText(v["timestamp"], "timestamp", kMaxTimestamp);
     if (v.contains("thousands_separator")) {
-      d.thousands_separator = Text(v["thousands_separator"], "thousands_separator");
+      d.thousands_separator = PrintableText(v["thousands_separator"], "thousands_separator", kMaxSeparator);
     }
     if (v.contains("adapters")) d.adapters = Adapters(v["adapters"], "adapters");
     if (v.contains("interfaces")) d.interfaces = Interfaces(v["interfaces"], "interfaces");
@@ -409,8 +479,9 @@ class Reader {
 };
 
 // Builds the document like nlohmann's own DOM parser, but refuses nesting
-// deeper than kMaxDepth (no input can exhaust the stack) and more than
-// kMaxValues values (which bounds the memory the document takes).
+// deeper than kMaxDepth (no input can exhaust the stack), more than
+// kMaxValues values (which bounds the memory the document takes) and a key
+// given twice in one object (the parser would keep the last silently).
 class LimitedDomParser : public nlohmann::detail::json_sax_dom_parser<json> {
   using Base = nlohmann::detail::json_sax_dom_parser<json>;
 
@@ -424,27 +495,82 @@ class LimitedDomParser : public nlohmann::detail::json_sax_dom_parser<json> {
   bool number_float(number_float_t v, const string_t& s) { return Value(), Base::number_float(v, s); }
   bool string(string_t& v) { return Value(), Base::string(v); }
   bool binary(binary_t& v) { return Value(), Base::binary(v); }
-  bool start_object(std::size_t n) { return Enter(), Base::start_object(n); }
-  bool end_object() { return --depth_, Base::end_object(); }
-  bool start_array(std::size_t n) { return Enter(), Base::start_array(n); }
-  bool end_array() { return --depth_, Base::end_array(); }
+  bool start_object(std::size_t n) { return Enter(true), Base::start_object(n); }
+  bool key(string_t& k) {
+    Frame& object = frames_.back();
+    object.key = k;
+    if (!object.keys.insert(k).second) Throw(name_ + ": " + Path() + ": duplicate key");
+    return Base::key(k);
+  }
+  bool end_object() { return frames_.pop_back(), Base::end_object(); }
+  bool start_array(std::size_t n) { return Enter(false), Base::start_array(n); }
+  bool end_array() { return frames_.pop_back(), Base::end_array(); }
 
  private:
+  // An object or array being read.
+  struct Frame {
+    bool object = false;
+    std::size_t elements = 0;     // an array's elements begun so far
+    std::string key;              // an object's latest key
+    std::set<std::string> keys;  // an object's keys so far
+  };
+
   void Value() {
-    if (++values_ > kMaxValues) {
-      throw SnapshotError(name_ + ": more than " + std::to_string(kMaxValues) + " values");
-    }
+    if (++values_ > kMaxValues) Throw(name_ + ": more than " + std::to_string(kMaxValues) + " values");
+    if (!frames_.empty() && !frames_.back().object) ++frames_.back().elements;
   }
-  void Enter() {
+  void Enter(bool object) {
     Value();
-    if (++depth_ > kMaxDepth) {
-      throw SnapshotError(name_ + ": nesting deeper than " + std::to_string(kMaxDepth) + " levels");
+    if (frames_.size() >= kMaxDepth) {
+      Throw(name_ + ": nesting deeper than " + std::to_string(kMaxDepth) + " levels");
     }
+    frames_.push_back(Frame{object, 0, {}, {}});
+  }
+  // The place of the value being read, written as Reader writes places.
+  std::string Path() const {
+    std::string path;
+    for (const Frame& f : frames_) {
+      if (!f.object) {
+        path += "[" + std::to_string(f.elements - 1) + "]";
+      } else {
+        path += (path.empty() ? "" : ".") + f.key;
+      }
+    }
+    return path;
   }
 
   const std::string& name_;
   std::size_t values_ = 0;
-  int depth_ = 0;
+  std::vector<Frame> frames_;
+};
+
+// Empties a document from its leaves up. nlohmann's destructor first moves a
+// container's children onto a stack it allocates: out of memory, that would
+// throw inside a destructor and end the program instead of reporting. Taken
+// apart this way no step allocates; the nesting limit bounds the recursion.
+void Dismantle(json& v) {
+  if (v.is_array()) {
+    auto& array = v.get_ref<json::array_t&>();
+    while (!array.empty()) {
+      Dismantle(array.back());
+      array.pop_back();
+    }
+  } else if (v.is_object()) {
+    auto& object = v.get_ref<json::object_t&>();
+    for (auto& item : object) Dismantle(item.second);
+    object.clear();
+  }
+}
+
+class DismantleOnExit {
+ public:
+  explicit DismantleOnExit(json& document) : document_(document) {}
+  ~DismantleOnExit() { Dismantle(document_); }
+  DismantleOnExit(const DismantleOnExit&) = delete;
+  DismantleOnExit& operator=(const DismantleOnExit&) = delete;
+
+ private:
+  json& document_;
 };
 
 // Line and column of byte offset `pos` in `text`, both from 1.
@@ -462,15 +588,33 @@ std::string LineColumn(std::string_view text, std::size_t pos) {
 }
 
 [[noreturn]] void TooLarge(const std::string& path) {
-  throw SnapshotError(path + ": snapshot larger than the limit of " + std::to_string(kMaxSnapshotBytes >> 20) +
-                      " MiB");
+  Throw(path + ": snapshot larger than the limit of " + std::to_string(kMaxSnapshotBytes >> 20) + " MiB");
 }
+
+// Closes a file descriptor on every way out.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
 
 }  // namespace
 
 SnapshotData ParseSnapshot(std::string_view text, const std::string& name) {
   Reader reader(name);
   json document;
+  const DismantleOnExit dismantle(document);
+  // The parser takes a NUL byte for the end of the input: whatever follows
+  // one would pass unread.
+  const std::size_t nul = text.find('\0');
   try {
     LimitedDomParser sax(document, name);
     json::sax_parse(text.begin(), text.end(), &sax);
@@ -478,42 +622,56 @@ SnapshotData ParseSnapshot(std::string_view text, const std::string& name) {
     // e.what() reads "[json.exception.parse_error.N] parse error at line L, column C: why".
     const std::string what = e.what();
     const auto why = what.find(": ", what.find("column"));
-    throw SnapshotError(name + ": " + LineColumn(text, e.byte == 0 ? 0 : e.byte - 1) +
-                        ": not valid JSON" + (why == std::string::npos ? "" : what.substr(why)));
+    std::string reason = why == std::string::npos ? "" : what.substr(why);
+    const std::size_t at = e.byte == 0 ? 0 : e.byte - 1;
+    const std::string end = "unexpected end of input";
+    if (at == nul && reason.find(end) != std::string::npos) {
+      reason.replace(reason.find(end), end.size(), "unexpected NUL byte");
+    }
+    Throw(name + ": " + LineColumn(text, at) + ": not valid JSON" + reason);
   } catch (const json::exception& e) {
     // A number too large for a double: "[json.exception.out_of_range.406] why".
     const std::string what = e.what();
     const auto why = what.find("] ");
-    throw SnapshotError(name + ": not valid JSON: " + (why == std::string::npos ? what : what.substr(why + 2)));
+    Throw(name + ": not valid JSON: " + (why == std::string::npos ? what : what.substr(why + 2)));
+  }
+  if (nul != std::string_view::npos) {
+    Throw(name + ": " + LineColumn(text, nul) +
+          ": not valid JSON: syntax error while parsing value - unexpected NUL byte; expected end of input");
   }
   return reader.Top(document);
 }
 
 SnapshotData ReadSnapshotFile(const std::string& path) {
-  std::error_code ec;
-  const auto status = std::filesystem::status(path, ec);
-  if (ec || !std::filesystem::exists(status)) {
-    throw SnapshotError(path + ": cannot read the snapshot: no such file");
+  const auto cannot = [&path](const std::string& why) {
+    Throw(path + ": cannot read the snapshot: " + why);
+  };
+  // Opened without blocking (a FIFO without a writer would hold the run
+  // forever) and checked to be a regular file before a byte is read.
+  const Descriptor fd(::open(path.c_str(), O_RDONLY | O_BINARY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (fd.get() < 0) {
+    const int err = errno;
+    std::error_code ec;
+    // Windows does not open a directory as a file at all.
+    if (err == EACCES && std::filesystem::is_directory(path, ec)) cannot("it is a directory");
+    cannot(std::strerror(err));
   }
-  if (std::filesystem::is_directory(status)) {
-    throw SnapshotError(path + ": cannot read the snapshot: it is a directory");
-  }
-  if (std::filesystem::is_regular_file(status)) {
-    const auto size = std::filesystem::file_size(path, ec);
-    if (!ec && size > kMaxSnapshotBytes) TooLarge(path);
-  }
-  errno = 0;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    throw SnapshotError(path + ": cannot read the snapshot: " + (errno ? std::strerror(errno) : "cannot open"));
-  }
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) cannot(std::strerror(errno));
+  if (S_ISDIR(st.st_mode)) cannot("it is a directory");
+  if (!S_ISREG(st.st_mode)) cannot("it is not a regular file");
+  if (st.st_size < 0 || static_cast<std::uintmax_t>(st.st_size) > kMaxSnapshotBytes) TooLarge(path);
   std::string text;
+  text.reserve(static_cast<std::size_t>(st.st_size) + 1);
   char chunk[65536];
-  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-    text.append(chunk, static_cast<std::size_t>(in.gcount()));
-    if (text.size() > kMaxSnapshotBytes) TooLarge(path);
+  for (;;) {
+    const auto got = ::read(fd.get(), chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) cannot(std::strerror(errno));
+    if (got == 0) break;
+    text.append(chunk, static_cast<std::size_t>(got));
+    if (text.size() > kMaxSnapshotBytes) TooLarge(path);  // a file that grew while read
   }
-  if (in.bad()) throw SnapshotError(path + ": cannot read the snapshot: read error");
   return ParseSnapshot(text, path);
 }
 
