@@ -10,6 +10,14 @@
 
 namespace hostprobe::records {
 
+// The statuses the adapter and interface table calls answer, as Windows
+// numbers them: the buffer is too small (adapters: 111, the table: 122), the
+// call failed, or there is nothing to list.
+inline constexpr uint32_t kStatusBufferOverflow = 111;
+inline constexpr uint32_t kStatusInsufficientBuffer = 122;
+inline constexpr uint32_t kStatusGenFailure = 31;
+inline constexpr uint32_t kStatusNoData = 232;
+
 // Address entry, 40 bytes.
 inline constexpr std::size_t kAddrNext = 0;
 inline constexpr std::size_t kAddrIpAddress = 4;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "drives/drives_report.h"
+#include "platform/utf8.h"
 #include "network/adapters_report.h"
 #include "network/interfaces_report.h"
 #include "vmdetect/reference_check.h"
@@ -16,15 +17,6 @@ const char* Bool(bool value) { return value ? "True" : "False"; }
 constexpr const char* kSeparator =
     "##########################################################################################";
 static_assert(std::char_traits<char>::length(kSeparator) == 90);
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 // Upper case of a code point below U+0180, the range the window's texts use.
 uint32_t UpperLatin(uint32_t cp) {
@@ -44,17 +36,12 @@ uint32_t UpperLatin(uint32_t cp) {
 std::string ToUpperUtf8(const std::string& text) {
   std::string out;
   out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto b0 = static_cast<unsigned char>(text[i]);
-    if (b0 < 0x80) {
-      AppendUtf8(out, UpperLatin(b0));
-    } else if ((b0 & 0xE0) == 0xC0 && i + 1 < text.size() &&
-               (static_cast<unsigned char>(text[i + 1]) & 0xC0) == 0x80) {
-      const uint32_t cp = ((b0 & 0x1Fu) << 6) | (static_cast<unsigned char>(text[i + 1]) & 0x3Fu);
-      AppendUtf8(out, UpperLatin(cp));
-      ++i;
+  for (std::size_t i = 0; i < text.size();) {
+    const uint32_t cp = ReadUtf8(text, &i);
+    if (cp == kBeyondTwoBytes) {
+      out += text[i++];  // passed on as it is
     } else {
-      out += text[i];
+      AppendUtf8(out, UpperLatin(cp));
     }
   }
   return out;

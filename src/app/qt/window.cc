@@ -10,22 +10,19 @@
 #include <new>
 
 #include "platform/error.h"
+#include "app/form_layout.h"
 #include "app/machine.h"
 #include "platform/snapshot/snapshot.h"
 
 namespace hostprobe {
 namespace {
 
-// The client area and the controls in twips: left, top, width, height.
-struct TwipRect {
-  int left, top, width, height;
-};
-constexpr int kClientWidth = 6855;
-constexpr int kClientHeight = 4635;
-constexpr TwipRect kTxt{0, 0, 6855, 3975};
-constexpr TwipRect kCommand1[2] = {{120, 4080, 1695, 375}, {2040, 4080, 1695, 375}};
-constexpr TwipRect kCommand2{4920, 4080, 1815, 375};
-constexpr TwipRect kTest{3840, 4080, 975, 375};
+constexpr int kClientWidth = kFormClientWidth;
+constexpr int kClientHeight = kFormClientHeight;
+constexpr TwipRect kTxt = kFormTxt;
+constexpr TwipRect kCommand1[2] = {kFormStart1, kFormStart2};
+constexpr TwipRect kCommand2 = kFormKonec;
+constexpr TwipRect kTest = kFormTest;
 
 constexpr const char* kTitle = "hostprobe";
 
@@ -66,10 +63,6 @@ void ShowError(QWidget* parent, const std::string& text) {
 }
 
 }  // namespace
-
-int TwipsToPixels(int twips, int dpi) {
-  return static_cast<int>(std::lround(static_cast<double>(twips) * dpi / 1440.0));
-}
 
 FrmTest::FrmTest(Platform& platform, QWidget* parent) : QDialog(parent) {
   setWindowTitle(kTitle);

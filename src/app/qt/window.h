@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "app/form_layout.h"
 #include "session/session.h"
 #include "session/text_box.h"
 #include "platform/platform.h"
@@ -16,9 +17,6 @@ class QPlainTextEdit;
 class QPushButton;
 
 namespace hostprobe {
-
-// Twips (1/1440 inch) to device-independent pixels at `dpi`, rounded.
-int TwipsToPixels(int twips, int dpi);
 
 class FrmTest : public QDialog {
  public:

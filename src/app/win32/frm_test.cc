@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 
+#include "app/form_layout.h"
 #include "session/session.h"
 #include "session/text_box.h"
 #include "platform/error.h"
@@ -15,24 +16,23 @@ namespace {
 constexpr wchar_t kClassName[] = L"hostprobe.frmTest";
 constexpr wchar_t kTitle[] = L"hostprobe";
 
-// The layout in twips: client area, then each control's left, top, width,
-// height, in tab order.
-constexpr int kClientWidth = 6855;
-constexpr int kClientHeight = 4635;
+// The controls in tab order, placed by the shared twip layout.
+constexpr int kClientWidth = kFormClientWidth;
+constexpr int kClientHeight = kFormClientHeight;
 struct ControlSpec {
   int id;
   const wchar_t* caption;
-  int left, top, width, height;
+  TwipRect at;
 };
 constexpr ControlSpec kButtons[] = {
-    {kIdStart1, L"START TESTU 1/2", 120, 4080, 1695, 375},
-    {kIdStart2, L"START TESTU 2/2", 2040, 4080, 1695, 375},
-    {kIdKonec, L"Konec", 4920, 4080, 1815, 375},
-    {kIdTest, L"TEST", 3840, 4080, 975, 375},
+    {kIdStart1, L"START TESTU 1/2", kFormStart1},
+    {kIdStart2, L"START TESTU 2/2", kFormStart2},
+    {kIdKonec, L"Konec", kFormKonec},
+    {kIdTest, L"TEST", kFormTest},
 };
-constexpr ControlSpec kTxt = {kIdTxt, L"", 0, 0, 6855, 3975};
+constexpr ControlSpec kTxt = {kIdTxt, L"", kFormTxt};
 
-int Px(int twips, UINT dpi) { return MulDiv(twips, static_cast<int>(dpi), 1440); }
+int Px(int twips, UINT dpi) { return TwipsToPixels(twips, static_cast<int>(dpi)); }
 
 UINT WindowDpi(HWND window) {
   using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
@@ -92,7 +92,7 @@ void ApplyLayout(HWND window, WindowState& s, UINT dpi) {
   lstrcpyW(lf.lfFaceName, L"Segoe UI");
   const HFONT font = CreateFontIndirectW(&lf);
   auto place = [&](HWND control, const ControlSpec& c) {
-    MoveWindow(control, Px(c.left, dpi), Px(c.top, dpi), Px(c.width, dpi), Px(c.height, dpi), TRUE);
+    MoveWindow(control, Px(c.at.left, dpi), Px(c.at.top, dpi), Px(c.at.width, dpi), Px(c.at.height, dpi), TRUE);
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
   };
   place(s.txt, kTxt);

@@ -2,6 +2,7 @@
 // sysfs, udev's database, /dev/disk and libblkid's cache, their sizes from
 // statfs, asked through a helper process where the mount may never answer.
 #include "platform/linux/drives_linux.h"
+#include "platform/linux/read_file.h"
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -19,18 +20,10 @@
 #include "platform/linux/linux_sources.h"
 
 namespace hostprobe {
-namespace linuxdrives {
+namespace linux_drives {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::optional<std::string> ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
 
@@ -110,7 +103,7 @@ class DeviceLookup {
     if (ec) return 2;
     if (fs::exists(dir / "partition", ec)) dir = dir.parent_path();
     if (StartsWith(dir.filename().string(), "zram")) return 5;
-    if (auto removable = ReadText((dir / "removable").string()); removable && StartsWith(*removable, "1")) return 1;
+    if (auto removable = ReadWholeFile((dir / "removable").string()); removable && StartsWith(*removable, "1")) return 1;
     for (const auto& part : dir) {
       const std::string p = part.string();
       const bool firewire = p == "firewire" || (StartsWith(p, "fw") && p.size() > 2 && HexDigit(p[2]) >= 0 &&
@@ -129,7 +122,7 @@ class DeviceLookup {
   }
 
   void UdevNames(std::string* label, std::string* uuid) const {
-    const auto text = ReadText(root_ + "/run/udev/data/b" + std::to_string(device_->major) + ":" +
+    const auto text = ReadWholeFile(root_ + "/run/udev/data/b" + std::to_string(device_->major) + ":" +
                                std::to_string(device_->minor));
     if (!text) return;
     std::map<std::string, std::string> env;
@@ -169,7 +162,7 @@ class DeviceLookup {
 
   // libblkid's cache: <device DEVNO="0x0801" LABEL="..." UUID="..." ...>/dev/sda1</device>
   void BlkidCacheNames(std::string* label, std::string* uuid) const {
-    const auto text = ReadText(root_ + "/run/blkid/blkid.tab");
+    const auto text = ReadWholeFile(root_ + "/run/blkid/blkid.tab");
     if (!text) return;
     const unsigned long long devno = makedev(device_->major, device_->minor);
     std::istringstream lines(*text);
@@ -217,7 +210,7 @@ struct Context {
 
   std::vector<MountEntry> MountTable() const {
     const std::string path = config.root + "/proc/self/mountinfo";
-    const auto text = ReadText(path);
+    const auto text = ReadWholeFile(path);
     if (!text) throw Error(ErrorKind::kPlatform, "cannot read the mount table " + path);
     return ParseMountInfo(*text);
   }
@@ -366,8 +359,8 @@ std::unique_ptr<DriveSource> MakeDriveSource(Config config) {
   return std::make_unique<LinuxDriveSource>(std::move(config));
 }
 
-}  // namespace linuxdrives
+}  // namespace linux_drives
 
-std::unique_ptr<DriveSource> MakeLinuxDriveSource() { return linuxdrives::MakeDriveSource({}); }
+std::unique_ptr<DriveSource> MakeLinuxDriveSource() { return linux_drives::MakeDriveSource({}); }
 
 }  // namespace hostprobe

@@ -12,7 +12,7 @@
 
 #include "platform/drive_source.h"
 
-namespace hostprobe::linuxdrives {
+namespace hostprobe::linux_drives {
 
 // One line of /proc/self/mountinfo.
 struct MountEntry {
@@ -128,4 +128,4 @@ struct Config {
 
 std::unique_ptr<DriveSource> MakeDriveSource(Config config);
 
-}  // namespace hostprobe::linuxdrives
+}  // namespace hostprobe::linux_drives

@@ -28,7 +28,7 @@
 #include "platform/snapshot/snapshot.h"
 #include "test_util.h"
 
-namespace hostprobe::linuxdrives {
+namespace hostprobe::linux_drives {
 namespace {
 
 namespace fs = std::filesystem;
@@ -661,4 +661,4 @@ TEST(LinuxDrivesLiveTest, CaptureHoldsTheLiveDrives) {
 }
 
 }  // namespace
-}  // namespace hostprobe::linuxdrives
+}  // namespace hostprobe::linux_drives

@@ -9,7 +9,7 @@
 
 #include "platform/linux/drives_linux.h"
 
-namespace hostprobe::linuxdrives {
+namespace hostprobe::linux_drives {
 namespace {
 
 // mountinfo escapes space, TAB, newline and backslash as \ooo.
@@ -173,4 +173,4 @@ bool IsRemoteMount(const MountEntry& e) {
   return s.rfind("//", 0) == 0 || (!s.empty() && s[0] != '/' && s.find(':') != std::string::npos);
 }
 
-}  // namespace hostprobe::linuxdrives
+}  // namespace hostprobe::linux_drives

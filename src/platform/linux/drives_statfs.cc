@@ -16,7 +16,7 @@
 
 #include "platform/linux/drives_linux.h"
 
-namespace hostprobe::linuxdrives {
+namespace hostprobe::linux_drives {
 
 void SystemFactsProbe(const char* path, PathFacts* out) {
   struct stat st;
@@ -194,4 +194,4 @@ void MountProber::Run(std::vector<Ask>& asks) {
   }
 }
 
-}  // namespace hostprobe::linuxdrives
+}  // namespace hostprobe::linux_drives

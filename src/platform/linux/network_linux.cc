@@ -27,10 +27,10 @@ namespace {
 namespace rec = records;
 using linux_net::LinkFacts;
 
-constexpr uint32_t kErrorBufferOverflow = 111;
-constexpr uint32_t kErrorInsufficientBuffer = 122;
-constexpr uint32_t kErrorGenFailure = 31;
-constexpr uint32_t kErrorNoData = 232;
+using records::kStatusBufferOverflow;
+using records::kStatusGenFailure;
+using records::kStatusInsufficientBuffer;
+using records::kStatusNoData;
 
 // The links, or the status of the failure to read them.
 struct Links {
@@ -43,7 +43,7 @@ Links Read(const linux_net::LinkReader& read_links, const linux_net::Gather& wha
   try {
     result.links = read_links(what);
   } catch (const Error&) {
-    result.status = kErrorGenFailure;
+    result.status = kStatusGenFailure;
   }
   return result;
 }
@@ -80,9 +80,9 @@ class LinuxAdapterApi : public AdapterApi {
     const Plan plan = Layout(l.links);
     // Locations are 32-bit: a buffer reaching past them cannot hold the chain.
     if (plan.length > buffer.size() || buffer.size() > UINT32_MAX - rec::kNotionalBufferLocation) {
-      return kErrorBufferOverflow;
+      return kStatusBufferOverflow;
     }
-    if (plan.adapters.empty()) return kErrorNoData;  // every adapter gone since the sizing call
+    if (plan.adapters.empty()) return kStatusNoData;  // every adapter gone since the sizing call
     std::fill(buffer.begin(), buffer.end(), 0);
     *location = rec::kNotionalBufferLocation;
 
@@ -175,7 +175,7 @@ class LinuxInterfaceTableApi : public InterfaceTableApi {
   uint32_t Fill(std::span<uint8_t> buffer) override {
     const Links l = Read(read_links_, linux_net::kTableFilling);
     if (l.status != 0) return l.status;
-    if (Length(l.links.size()) > buffer.size()) return kErrorInsufficientBuffer;
+    if (Length(l.links.size()) > buffer.size()) return kStatusInsufficientBuffer;
     std::fill(buffer.begin(), buffer.end(), 0);
     rec::PutU32(buffer.data() + rec::kTableCount, static_cast<uint32_t>(l.links.size()));
     for (std::size_t i = 0; i < l.links.size(); ++i) {

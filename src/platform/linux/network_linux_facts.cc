@@ -1,4 +1,5 @@
 #include "platform/linux/network_linux_facts.h"
+#include "platform/linux/read_file.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -202,17 +203,7 @@ std::string_view Trim(std::string_view s) {
 }
 
 // A small file's bytes; empty when it cannot be read.
-std::string ReadSmallFile(const std::string& path) {
-  std::string text;
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return text;
-  char chunk[4096];
-  for (ssize_t n; (n = read(fd, chunk, sizeof(chunk))) > 0 && text.size() < (1u << 20);) {
-    text.append(chunk, static_cast<std::size_t>(n));
-  }
-  close(fd);
-  return text;
-}
+std::string ReadSmallFile(const std::string& path) { return ReadWholeFile(path).value_or(""); }
 
 // The names in a directory; nothing when it cannot be read.
 std::vector<std::string> ListDirectory(const std::string& path) {

@@ -1,4 +1,5 @@
 #include "platform/linux/virt_linux.h"
+#include "platform/linux/read_file.h"
 
 #include <dirent.h>
 #include <unistd.h>
@@ -16,18 +17,10 @@ namespace {
 
 bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
-std::optional<std::string> ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return text;
-}
-
 // A file's first line, cut at a NUL too (device tree strings end in one);
 // nullopt when it cannot be read.
 std::optional<std::string> FirstLine(const std::string& path) {
-  auto text = ReadAll(path);
+  auto text = ReadWholeFile(path);
   if (!text) return std::nullopt;
   text->erase(std::min(text->find('\n'), text->find('\0')));
   return text;
@@ -63,7 +56,7 @@ std::string CpuinfoVendor(const std::string& path) {
 // SMBIOS type 0 as the kernel exports it: byte 1 is the structure's length
 // and byte 19 its BIOS characteristics extension byte 2.
 std::optional<bool> SmbiosVmBit(const std::string& path) {
-  const auto raw = ReadAll(path);
+  const auto raw = ReadWholeFile(path);
   if (!raw || raw->size() < 20 || static_cast<unsigned char>((*raw)[1]) < 20) return std::nullopt;
   return (static_cast<unsigned char>((*raw)[19]) & 0x10) != 0;
 }
@@ -83,7 +76,7 @@ bool AnyEntryContaining(const std::string& dir, const std::string& part) {
 }
 
 std::optional<std::string> EnvironValue(const std::string& path, const std::string& name) {
-  const auto environ_text = ReadAll(path);
+  const auto environ_text = ReadWholeFile(path);
   if (!environ_text) return std::nullopt;
   std::istringstream in(*environ_text);
   std::string entry;

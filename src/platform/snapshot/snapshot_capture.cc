@@ -2,6 +2,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/error.h"
+#include "platform/utf8.h"
 #include "platform/snapshot/snapshot.h"
 
 namespace hostprobe {
@@ -15,14 +16,7 @@ namespace rec = records;
 std::string ByteText(const uint8_t* p, std::size_t width) {
   while (width > 0 && p[width - 1] == 0) --width;
   std::string out;
-  for (std::size_t i = 0; i < width; ++i) {
-    if (p[i] < 0x80) {
-      out += static_cast<char>(p[i]);
-    } else {
-      out += static_cast<char>(0xC0 | (p[i] >> 6));
-      out += static_cast<char>(0x80 | (p[i] & 0x3F));
-    }
-  }
+  for (std::size_t i = 0; i < width; ++i) AppendUtf8(out, p[i]);
   return out;
 }
 

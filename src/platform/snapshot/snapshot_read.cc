@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/error.h"
+#include "platform/utf8.h"
 #include "platform/snapshot/snapshot.h"
 
 // Open flags one C runtime lacks are no-ops there: Windows has no FIFOs to
@@ -166,17 +167,7 @@ class Reader {
     const std::string s = Text(v, where);
     std::size_t n = 0;
     for (std::size_t i = 0; i < s.size();) {
-      const auto b0 = static_cast<unsigned char>(s[i]);
-      uint32_t cp;
-      if (b0 < 0x80) {
-        cp = b0;
-        i += 1;
-      } else if ((b0 & 0xE0) == 0xC0 && i + 1 < s.size()) {
-        cp = ((b0 & 0x1Fu) << 6) | (static_cast<unsigned char>(s[i + 1]) & 0x3Fu);
-        i += 2;
-      } else {
-        cp = 0x100;  // three or four bytes: beyond U+00FF
-      }
+      const uint32_t cp = ReadUtf8(s, &i);
       if (cp > 0xFF) {
         Fail(where, "character " + std::to_string(n + 1) +
                         " is beyond U+00FF; a text field holds one byte per character");

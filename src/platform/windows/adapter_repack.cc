@@ -156,7 +156,6 @@ bool Repack(std::span<const uint8_t> native, uint64_t native_location, std::span
 
 namespace {
 
-constexpr uint32_t kBufferOverflow = 111;
 
 class RepackingAdapterApi : public AdapterApi {
  public:
@@ -175,7 +174,7 @@ class RepackingAdapterApi : public AdapterApi {
         native_length_ = static_cast<uint32_t>(native.size());
         return PackedLength(native, reinterpret_cast<uintptr_t>(native.data()));
       }
-      if (status != kBufferOverflow) break;
+      if (status != records::kStatusBufferOverflow) break;
     }
     // Not fetchable now: the filling call will report the platform's status.
     return native_length_;
@@ -188,7 +187,7 @@ class RepackingAdapterApi : public AdapterApi {
     if (status != 0) return status;
     uint32_t at = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(buffer.data()));
     if (at == 0 || uint64_t{at} + buffer.size() > 0xFFFFFFFFu) at = 0x10000;
-    if (!Repack(native, reinterpret_cast<uintptr_t>(native.data()), buffer, at)) return kBufferOverflow;
+    if (!Repack(native, reinterpret_cast<uintptr_t>(native.data()), buffer, at)) return records::kStatusBufferOverflow;
     *location = at;
     return 0;
   }
