@@ -17,4 +17,7 @@ namespace hostprobe {
 // reason ("Permission denied").
 std::optional<std::string> ReplaceWholeFile(const std::string& path, std::string_view bytes);
 
+// Ten random lower-case letters and digits, for the name of a new file.
+std::string RandomFileSuffix();
+
 }  // namespace hostprobe

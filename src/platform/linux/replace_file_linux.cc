@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <random>
 
 namespace hostprobe {
 namespace {
@@ -20,14 +19,6 @@ std::string DirectoryOf(const std::string& path) {
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
-}
-
-std::string RandomSuffix() {
-  static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-  std::random_device random;
-  std::string suffix;
-  for (int i = 0; i < 10; ++i) suffix += kDigits[random() % 36];
-  return suffix;
 }
 
 bool WriteAll(int fd, std::string_view bytes, int* err) {
@@ -75,7 +66,7 @@ std::optional<std::string> ReplaceWholeFile(const std::string& path, std::string
   if (fd < 0) {
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return Reason(errno);
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-      temporary = dir + "/.hostprobe-" + RandomSuffix() + ".tmp";
+      temporary = dir + "/.hostprobe-" + RandomFileSuffix() + ".tmp";
       fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
       if (fd < 0 && errno != EEXIST) return Reason(errno);
     }
@@ -97,7 +88,7 @@ std::optional<std::string> ReplaceWholeFile(const std::string& path, std::string
   if (!named) {
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
     for (int attempt = 0; !named && attempt < 100; ++attempt) {
-      temporary = dir + "/.hostprobe-" + RandomSuffix() + ".tmp";
+      temporary = dir + "/.hostprobe-" + RandomFileSuffix() + ".tmp";
       if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) == 0) {
         named = true;
       } else if (errno != EEXIST) {

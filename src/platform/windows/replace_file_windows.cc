@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <random>
 
 #include "platform/windows/windows_sources.h"
 
@@ -17,14 +16,6 @@ std::string DirectoryOf(const std::string& path) {
   if (slash == std::string::npos) return ".";
   if (path[slash] == ':') return path.substr(0, slash + 1) + ".";
   return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
-}
-
-std::string RandomSuffix() {
-  static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-  std::random_device random;
-  std::string suffix;
-  for (int i = 0; i < 10; ++i) suffix += kDigits[random() % 36];
-  return suffix;
 }
 
 }  // namespace
@@ -42,7 +33,7 @@ std::optional<std::string> ReplaceWholeFile(const std::string& path, std::string
   std::string temporary;
   HANDLE file = INVALID_HANDLE_VALUE;
   for (int attempt = 0; file == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
-    temporary = dir + "\\.hostprobe-" + RandomSuffix() + ".tmp";
+    temporary = dir + "\\.hostprobe-" + RandomFileSuffix() + ".tmp";
     // CREATE_NEW fails on any existing name, a link included.
     file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
