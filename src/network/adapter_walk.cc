@@ -80,15 +80,14 @@ WalkResult WalkAdapters(AdapterApi& api, const AdapterVisitor& visit, const Walk
   uint32_t position = location;
   for (int16_t i = 0; i < result.count; ++i) {
     if (position == 0) break;
-    // Locations below the buffer's wrap round to huge offsets and fail the
-    // bounds check like any other stray location.
-    const uint64_t offset = static_cast<uint32_t>(position - location);
-    if (offset + rec::kAdapterSize > buffer.size()) {
+    const auto offset = rec::ChainIndex(position, location, buffer.size(), rec::kAdapterSize);
+    if (!offset) {
       throw Error(ErrorKind::kIndexOutOfRange,
-                  "adapter record " + std::to_string(i) + " at buffer index " + std::to_string(offset) +
+                  "adapter record " + std::to_string(i) + " at buffer index " +
+                      std::to_string(static_cast<uint32_t>(position - location)) +
                       " does not lie wholly inside the " + std::to_string(buffer.size()) + "-byte buffer");
     }
-    const AdapterRecord record = ReadAdapterRecord(buffer.data() + offset);
+    const AdapterRecord record = ReadAdapterRecord(buffer.data() + *offset);
     if (!visit(i, record)) break;
     position = static_cast<uint32_t>(record.next);
   }

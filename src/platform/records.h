@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 namespace hostprobe::records {
 
@@ -99,6 +100,17 @@ inline void PutU32(uint8_t* p, uint32_t v) {
   p[1] = static_cast<uint8_t>(v >> 8);
   p[2] = static_cast<uint8_t>(v >> 16);
   p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+// The buffer index of the `size`-byte record at chain location `location`,
+// the buffer of `buffer_size` bytes lying at `buffer_location`; nullopt when
+// the record does not lie wholly inside it. A location below the buffer wraps
+// round to a huge index and fails like any other stray location.
+inline std::optional<std::size_t> ChainIndex(uint32_t location, uint32_t buffer_location,
+                                             std::size_t buffer_size, std::size_t size) {
+  const uint64_t index = static_cast<uint32_t>(location - buffer_location);
+  if (index + size > buffer_size) return std::nullopt;
+  return static_cast<std::size_t>(index);
 }
 
 }  // namespace hostprobe::records

@@ -76,9 +76,9 @@ ordered_json Adapters(AdapterApi& api) {
     // chain can visit at most as many records as the buffer holds.
     uint32_t position = location;
     for (std::size_t n = 0; status == 0 && position != 0 && n <= needed / rec::kAdapterSize; ++n) {
-      const uint64_t offset = static_cast<uint32_t>(position - location);
-      if (offset + rec::kAdapterSize > buffer.size()) break;
-      const uint8_t* r = buffer.data() + offset;
+      const auto offset = rec::ChainIndex(position, location, buffer.size(), rec::kAdapterSize);
+      if (!offset) break;
+      const uint8_t* r = buffer.data() + *offset;
       list.push_back(AdapterRecord(r));
       position = rec::GetU32(r + rec::kAdNext);
     }
