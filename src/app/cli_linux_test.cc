@@ -252,6 +252,38 @@ TEST(HostileTest, UnreadableConsoleInputIsAnError) {
   EXPECT_EQ(c.err, "hostprobe: error: file error: cannot read standard input: Is a directory\n");
 }
 
+// The console ends by SIGTERM as the signal says, not as a success.
+TEST(HostileTest, TerminatedConsoleEndsByTheSignal) {
+  ScratchDir dir;
+  int input[2];
+  ASSERT_EQ(pipe(input), 0);
+  const std::string fixture = Fixture("probes_vmware.json");
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(input[0], 0);
+    close(input[1]);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    execl(HOSTPROBE_EXE, "hostprobe", "--console", "--replay", fixture.c_str(), nullptr);
+    _exit(127);
+  }
+  close(input[0]);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  kill(pid, SIGTERM);
+  int status = 0;
+  for (int i = 0; i < 500 && waitpid(pid, &status, WNOHANG) == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  close(input[1]);
+  if (waitpid(pid, &status, WNOHANG) == 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    FAIL() << "still running after SIGTERM";
+  }
+  ASSERT_TRUE(WIFSIGNALED(status)) << "exit code " << WEXITSTATUS(status);
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+}
+
 // Out of memory while reading a snapshot is reported, not an abort.
 TEST(HostileTest, OutOfMemoryIsAnError) {
   ScratchDir dir;
