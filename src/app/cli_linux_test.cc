@@ -284,37 +284,6 @@ TEST(HostileTest, TerminatedConsoleEndsByTheSignal) {
   EXPECT_EQ(WTERMSIG(status), SIGTERM);
 }
 
-// Out of memory while reading a snapshot is reported, not an abort.
-TEST(HostileTest, OutOfMemoryIsAnError) {
-  ScratchDir dir;
-  std::string big = "{\"hostprobe_snapshot\": 1, \"adapters\": {\"records\": [";
-  for (int i = 0; i < 60000; ++i) {
-    if (i) big += ",";
-    big += "{\"description\": \"adapter " + std::to_string(i) + "\", \"address_length\": 6}";
-  }
-  big += "]}}";
-  WriteFile("big.json", big);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const rlimit limit{50'000'000, 50'000'000};
-    setrlimit(RLIMIT_AS, &limit);
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    const int err = open("err.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    dup2(err, 2);
-    execl(HOSTPROBE_EXE, "hostprobe", "--replay", "big.json", "--pass", "1", nullptr);
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
-  // Either it fitted after all, or it ran out and said so.
-  if (WEXITSTATUS(status) != 0) {
-    EXPECT_EQ(WEXITSTATUS(status), 1);
-    EXPECT_EQ(ReadFile("err.txt"), "hostprobe: error: out of memory\n");
-  }
-}
-
 // Captures into a directory others can write to: nothing planted there is
 // written through or lost, and a file the user may not write is refused.
 TEST(HostileTest, CapturesNeverWriteThroughPlantedNamesOrOverReadOnlyFiles) {
