@@ -8,6 +8,7 @@
 set -euo pipefail
 wine=$1 build=$2 fixtures=$3 mode=$4
 export WINEDEBUG=-all
+case "$wine" in */*) "${wine%/*}/wineserver" -p30 >/dev/null 2>&1 || true ;; esac
 work=$(mktemp -d "$build/console-twin-$mode.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cp "$build/hostprobe.com" "$build/hostprobe.exe" "$build/vmware.dll" "$work/"
@@ -85,7 +86,8 @@ for _ in $(seq 120); do
   sleep 0.5
 done
 if [ -z "$win" ]; then
-  echo "FAIL no window appeared"
+  echo "FAIL no window appeared; Windows programs running:"
+  ps -eo pid,args | grep -i '[.]exe' || true
   exit 1
 fi
 echo "ok   the window appeared (X window $win)"
