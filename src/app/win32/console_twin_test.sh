@@ -8,7 +8,10 @@
 set -euo pipefail
 wine=$1 build=$2 fixtures=$3 mode=$4
 export WINEDEBUG=-all
-case "$wine" in */*) "${wine%/*}/wineserver" -p30 >/dev/null 2>&1 || true ;; esac
+# The Wine server: started so that it does not hold this test's output open,
+# or, for the window, a new one bound to this test's X display.
+launcher="$(dirname "$0")/../../../cmake/wine-test.sh"
+if [ "$mode" = window ]; then "$launcher" --fresh-server "$wine"; else "$launcher" --server-only "$wine"; fi
 work=$(mktemp -d "$build/console-twin-$mode.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 cp "$build/hostprobe.com" "$build/hostprobe.exe" "$build/vmware.dll" "$work/"
