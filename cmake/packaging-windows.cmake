@@ -1,7 +1,8 @@
-# The Windows release zip: hostprobe.exe, vmware.dll and the README side by
-# side (hostprobe.exe loads vmware.dll from its own directory). One zip per
-# architecture: hostprobe-<version>-win64.zip or -win32.zip.
-install(TARGETS hostprobe RUNTIME DESTINATION . COMPONENT release)
+# The Windows release zip: hostprobe.exe, its console twin hostprobe.com,
+# vmware.dll and the README side by side (hostprobe.exe loads vmware.dll from
+# its own directory, hostprobe.com starts hostprobe.exe from its own). One zip
+# per architecture: hostprobe-<version>-win64.zip or -win32.zip.
+install(TARGETS hostprobe hostprobe_twin RUNTIME DESTINATION . COMPONENT release)
 install(TARGETS hostprobe_probes RUNTIME DESTINATION . COMPONENT release)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . COMPONENT release)
 

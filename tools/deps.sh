@@ -2,7 +2,12 @@
 # Installs, with apt, the Debian packages hostprobe needs that are missing.
 # Usage: tools/deps.sh [build|all]   (build: the Linux build only; all: every
 # target and test, the default)
+# With "all" it also installs 32-bit Wine (wine32:i386, adding the i386
+# architecture) for the i686 tests. Where that fails (a mirror in the middle of
+# a sync, say) it goes on, and says why in build/wine32-not-installed.txt,
+# which tools/test.sh reports.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 want=(g++ cmake ninja-build pkg-config googletest libgtest-dev nlohmann-json3-dev qt6-base-dev)
 if [ "${1:-all}" = all ]; then
   want+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 xvfb xauth
@@ -10,14 +15,37 @@ if [ "${1:-all}" = all ]; then
          file dpkg-dev x11-apps imagemagick xdotool
          libfuse3-dev fuse3)
 fi
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 missing=()
 for p in "${want[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  installed "$p" || missing+=("$p")
 done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "tools/deps.sh: installing ${missing[*]}"
-  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO=sudo
+wine32=
+if [ "${1:-all}" = all ] && ! installed wine32:i386; then wine32=wine32:i386; fi
+note=build/wine32-not-installed.txt
+SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO=sudo
+if [ ${#missing[@]} -gt 0 ] || [ -n "$wine32" ]; then
+  echo "tools/deps.sh: installing ${missing[*]} $wine32"
+  if [ -n "$wine32" ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+  fi
   # A mirror in the middle of a sync fails the update; the lists it did fetch still serve.
   $SUDO apt-get update -q || echo "tools/deps.sh: apt-get update reported errors; going on with the package lists there are"
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q "${missing[@]}"
+  if [ ${#missing[@]} -gt 0 ]; then
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q "${missing[@]}"
+  fi
+fi
+mkdir -p build
+if [ -n "$wine32" ]; then
+  log=$(mktemp)
+  if DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q "$wine32" >"$log" 2>&1 && installed "$wine32"; then
+    rm -f "$note"
+  else
+    why=$(grep -E '^E: |: Depends: ' "$log" | head -3 | tr '\n' ' ' | sed 's/ *$//')
+    echo "apt-get install wine32:i386 failed: ${why:-$(tail -1 "$log")}" >"$note"
+    echo "tools/deps.sh: $(cat "$note"); going on without 32-bit Wine"
+  fi
+  rm -f "$log"
+elif [ "${1:-all}" = all ]; then
+  rm -f "$note"
 fi

@@ -2,6 +2,12 @@
 // options (--pass, --test, --console, --capture, --replay, --help) it runs the
 // shared command line, printing to the console of the program that started
 // it.
+//
+// hostprobe.com (HOSTPROBE_CONSOLE_TWIN): the same command line as a console
+// program, so that cmd.exe and PowerShell wait for it and see its exit code;
+// typing "hostprobe" picks it (.COM comes before .EXE in PATHEXT). Where the
+// GUI program would open the window it starts hostprobe.exe from its own
+// directory with the same arguments and returns at once.
 #include <windows.h>
 
 #include <cstdio>
@@ -23,6 +29,16 @@
 namespace {
 
 UINT g_saved_output_cp = 0;
+
+// Progress lines are UTF-8 ("č"): the console shows them so while we run.
+void UseUtf8Output() {
+  g_saved_output_cp = GetConsoleOutputCP();
+  if (g_saved_output_cp == 0) return;  // no console
+  SetConsoleOutputCP(CP_UTF8);
+  std::atexit([] { SetConsoleOutputCP(g_saved_output_cp); });
+}
+
+#ifndef HOSTPROBE_CONSOLE_TWIN
 
 bool HasHandle(DWORD which) {
   const HANDLE h = GetStdHandle(which);
@@ -51,11 +67,62 @@ void UseParentConsole() {
   std::cin.clear();
   std::cout.clear();
   std::cerr.clear();
-  // Progress lines are UTF-8 ("č"): show them so while we run.
-  g_saved_output_cp = GetConsoleOutputCP();
-  SetConsoleOutputCP(CP_UTF8);
-  std::atexit([] { SetConsoleOutputCP(g_saved_output_cp); });
+  UseUtf8Output();
 }
+
+#endif
+
+#ifdef HOSTPROBE_CONSOLE_TWIN
+
+// The arguments as typed: the command line after the program name, skipped
+// as the C runtime does (quoted up to the next quote, or up to a blank).
+std::wstring ArgumentsAsTyped() {
+  const wchar_t* p = GetCommandLineW();
+  if (*p == L'"') {
+    for (++p; *p && *p != L'"'; ++p) {}
+    if (*p) ++p;
+  } else {
+    while (*p && *p != L' ' && *p != L'\t') ++p;
+  }
+  return p;
+}
+
+std::wstring OwnDirectory() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return {};
+    if (n < path.size()) {
+      path.resize(n);
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
+  const std::size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+// Starts the window, hostprobe.exe beside this program, with our arguments,
+// and does not wait for it.
+std::optional<int> OpenWindow(const std::optional<std::string>&) {
+  const std::wstring program = OwnDirectory() + L"hostprobe.exe";
+  std::wstring command_line = L"\"" + program + L"\"" + ArgumentsAsTyped();
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    const DWORD code = GetLastError();
+    std::cerr << "hostprobe: error: cannot start " << hostprobe::ShownName(hostprobe::WideToUtf8(program))
+              << ": " << hostprobe::SystemErrorText(code) << "\n";
+    return 1;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return 0;
+}
+
+#else
 
 std::optional<int> OpenWindow(const std::optional<std::string>& replay) {
   hostprobe::Platform platform;
@@ -77,10 +144,15 @@ std::optional<int> OpenWindow(const std::optional<std::string>& replay) {
   }
 }
 
+#endif  // HOSTPROBE_CONSOLE_TWIN
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
+#ifdef HOSTPROBE_CONSOLE_TWIN
+  UseUtf8Output();
+#else
   bool window_only = true;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--replay") {
@@ -90,6 +162,7 @@ int main(int argc, char** argv) {
     }
   }
   if (!window_only) UseParentConsole();
+#endif
   std::ios::sync_with_stdio(false);
   hostprobe::CliHooks hooks;
   hooks.enter_key_mode = hostprobe::EnterKeyMode;

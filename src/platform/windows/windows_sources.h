@@ -28,6 +28,17 @@ std::string WideToSystem(std::wstring_view wide);
 // UTF-8 <-> wide; invalid UTF-8 becomes U+FFFD.
 std::wstring Utf8ToWide(std::string_view utf8);
 std::string WideToUtf8(std::wstring_view wide);
+// The conversions behind those, for any code page (the ANSI code page may be
+// 65001, UTF-8). A failing conversion throws Error (kPlatform) naming the
+// call, the code page and the system's error; it never gives empty text.
+std::string WideToCodePage(std::wstring_view wide, uint32_t code_page);
+std::wstring CodePageToWide(std::string_view text, uint32_t code_page);
+// WideToCodePage through another WideCharToMultiByte (same parameters; BOOL
+// is int), so that tests can hold the call to the documented rules.
+using WideToMultiByteCall = std::function<int(uint32_t code_page, uint32_t flags, const wchar_t* in,
+                                              int in_length, char* out, int out_length,
+                                              const char* default_char, int* used_default)>;
+std::string WideToCodePage(std::wstring_view wide, uint32_t code_page, const WideToMultiByteCall& convert);
 // "<system message> (error N)" in UTF-8 for a GetLastError code.
 std::string SystemErrorText(uint32_t code);
 
