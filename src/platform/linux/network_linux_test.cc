@@ -238,15 +238,7 @@ TEST(NetworkLinuxFaultTest, LocationsAreFixedNotionalAddresses) {
 // not answering: each gives the reports' soft result, never a read past the
 // buffer.
 TEST(NetworkLinuxFaultTest, LinksChangingBetweenSizingAndFilling) {
-  auto link = [](int32_t index, const char* name) {
-    linux_net::LinkFacts l;
-    l.index = index;
-    l.name = name;
-    l.description = name;
-    l.arphrd = 1;  // Ethernet
-    l.address = {2, 0, 0x5E, 0, 0, static_cast<uint8_t>(index)};
-    return l;
-  };
+  auto link = [](int32_t index, const char* name) { return FakeLink(index, name); };
   const std::vector<linux_net::LinkFacts> one = {link(2, "eth0")};
   const std::vector<linux_net::LinkFacts> two = {link(2, "eth0"), link(3, "eth1")};
   // Answers `first` to the sizing call and `then` to every later call.
