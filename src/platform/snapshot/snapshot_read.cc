@@ -597,6 +597,16 @@ class Descriptor {
   int fd_;
 };
 
+// True when a part of `path` is longer than the 255 bytes a file name may have.
+bool HasOverlongName(const std::string& path) {
+  std::size_t part = 0;
+  for (const char c : path) {
+    part = (c == '/' || c == '\\') ? 0 : part + 1;
+    if (part > 255) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 SnapshotData ParseSnapshot(std::string_view text, const std::string& name) {
@@ -645,6 +655,8 @@ SnapshotData ReadSnapshotFile(const std::string& path) {
     std::error_code ec;
     // Windows does not open a directory as a file at all.
     if (err == EACCES && std::filesystem::is_directory(path, ec)) cannot("it is a directory");
+    // Its C runtime says "no such file" for a name no file system takes.
+    if (err == ENOENT && HasOverlongName(path)) cannot(std::strerror(ENAMETOOLONG));
     cannot(std::strerror(err));
   }
   struct stat st;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -190,6 +192,7 @@ TEST(SnapshotTest, UnreadableFilesAreRejected) {
       {"missing.json", "missing.json: cannot read the snapshot: No such file or directory"},
       {"a_dir", "a_dir: cannot read the snapshot: it is a directory"},
       {"big.json", "big.json: snapshot larger than the limit of 64 MiB"},
+      {std::string(300, 'n'), std::string(300, 'n') + ": cannot read the snapshot: " + std::strerror(ENAMETOOLONG)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
