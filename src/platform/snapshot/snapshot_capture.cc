@@ -4,6 +4,7 @@
 #include "platform/error.h"
 #include "platform/utf8.h"
 #include "platform/snapshot/snapshot.h"
+#include "platform/snapshot/snapshot_fields.h"
 
 namespace hostprobe {
 namespace {
@@ -100,32 +101,9 @@ std::string WideName(const uint8_t* p) {
 }
 
 ordered_json InterfaceRow(const uint8_t* r) {
-  static const std::pair<const char*, std::size_t> numbers[] = {
-      {"index", rec::kRowIndex},
-      {"type", rec::kRowType},
-      {"mtu", rec::kRowMtu},
-      {"speed", rec::kRowSpeed},
-      {"phys_addr_len", rec::kRowPhysAddrLen},
-      {"admin_status", rec::kRowAdminStatus},
-      {"oper_status", rec::kRowOperStatus},
-      {"last_change", rec::kRowLastChange},
-      {"in_octets", rec::kRowInOctets},
-      {"in_ucast_pkts", rec::kRowInUcastPkts},
-      {"in_n_ucast_pkts", rec::kRowInNUcastPkts},
-      {"in_discards", rec::kRowInDiscards},
-      {"in_errors", rec::kRowInErrors},
-      {"in_unknown_protos", rec::kRowInUnknownProtos},
-      {"out_octets", rec::kRowOutOctets},
-      {"out_ucast_pkts", rec::kRowOutUcastPkts},
-      {"out_n_ucast_pkts", rec::kRowOutNUcastPkts},
-      {"out_discards", rec::kRowOutDiscards},
-      {"out_errors", rec::kRowOutErrors},
-      {"out_q_len", rec::kRowOutQLen},
-      {"descr_len", rec::kRowDescrLen},
-  };
   ordered_json j;
   j["name"] = WideName(r + rec::kRowName);
-  for (const auto& [key, offset] : numbers) j[key] = rec::GetU32(r + offset);
+  for (const auto& [key, offset] : snapshot_fields::kRowNumbers) j[key] = rec::GetU32(r + offset);
   j["phys_addr"] = HexAddress(r + rec::kRowPhysAddr);
   j["descr"] = ByteText(r + rec::kRowDescr, rec::kRowDescrWidth);
   return j;

@@ -18,6 +18,7 @@
 #include "platform/error.h"
 #include "platform/utf8.h"
 #include "platform/snapshot/snapshot.h"
+#include "platform/snapshot/snapshot_fields.h"
 
 // Open flags one C runtime lacks are no-ops there: Windows has no FIFOs to
 // block on and no controlling terminal, POSIX no text mode.
@@ -286,29 +287,13 @@ class Reader {
   }
 
   void InterfaceRow(const json& v, const std::string& where, uint8_t* r) const {
-    static const std::map<std::string, std::size_t> numbers = {
-        {"index", rec::kRowIndex},
-        {"type", rec::kRowType},
-        {"mtu", rec::kRowMtu},
-        {"speed", rec::kRowSpeed},
-        {"phys_addr_len", rec::kRowPhysAddrLen},
-        {"admin_status", rec::kRowAdminStatus},
-        {"oper_status", rec::kRowOperStatus},
-        {"last_change", rec::kRowLastChange},
-        {"in_octets", rec::kRowInOctets},
-        {"in_ucast_pkts", rec::kRowInUcastPkts},
-        {"in_n_ucast_pkts", rec::kRowInNUcastPkts},
-        {"in_discards", rec::kRowInDiscards},
-        {"in_errors", rec::kRowInErrors},
-        {"in_unknown_protos", rec::kRowInUnknownProtos},
-        {"out_octets", rec::kRowOutOctets},
-        {"out_ucast_pkts", rec::kRowOutUcastPkts},
-        {"out_n_ucast_pkts", rec::kRowOutNUcastPkts},
-        {"out_discards", rec::kRowOutDiscards},
-        {"out_errors", rec::kRowOutErrors},
-        {"out_q_len", rec::kRowOutQLen},
-        {"descr_len", rec::kRowDescrLen},
-    };
+    // Checked in the order of their names, so that of two bad fields the
+    // same one is always named.
+    static const std::map<std::string, std::size_t> numbers = [] {
+      std::map<std::string, std::size_t> m;
+      for (const auto& [k, off] : snapshot_fields::kRowNumbers) m.emplace(k, off);
+      return m;
+    }();
     std::set<std::string> keys = {"name", "phys_addr", "descr"};
     for (const auto& [k, off] : numbers) keys.insert(k);
     ExpectObject(v, where, keys);
