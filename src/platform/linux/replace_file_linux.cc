@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
 
 namespace hostprobe {
 namespace {
@@ -33,6 +34,18 @@ bool WriteAll(int fd, std::string_view bytes, int* err) {
     done += static_cast<std::size_t>(n);
   }
   return true;
+}
+
+// Makes a new file name in `dir` with `make` (0 when it made the name, else
+// an errno value), trying random names while they are taken. Returns 0 and
+// sets `*name`, or the errno value.
+int MakeNewName(const std::string& dir, const std::function<int(const std::string&)>& make, std::string* name) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    *name = dir + "/.hostprobe-" + RandomFileSuffix() + ".tmp";
+    const int err = make(*name);
+    if (err != EEXIST) return err;
+  }
+  return EEXIST;
 }
 
 }  // namespace
@@ -65,12 +78,11 @@ std::optional<std::string> ReplaceWholeFile(const std::string& path, std::string
   int fd = open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (fd < 0) {
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return Reason(errno);
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-      temporary = dir + "/.hostprobe-" + RandomFileSuffix() + ".tmp";
-      fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-      if (fd < 0 && errno != EEXIST) return Reason(errno);
-    }
-    if (fd < 0) return Reason(EEXIST);
+    const int err = MakeNewName(dir, [&fd](const std::string& name) {
+      fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+      return fd < 0 ? errno : 0;
+    }, &temporary);
+    if (err != 0) return Reason(err);
     named = true;
   }
   auto fail = [&](int err) -> std::optional<std::string> {
@@ -87,15 +99,11 @@ std::optional<std::string> ReplaceWholeFile(const std::string& path, std::string
   }
   if (!named) {
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    for (int attempt = 0; !named && attempt < 100; ++attempt) {
-      temporary = dir + "/.hostprobe-" + RandomFileSuffix() + ".tmp";
-      if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-        named = true;
-      } else if (errno != EEXIST) {
-        return fail(errno);
-      }
-    }
-    if (!named) return fail(EEXIST);
+    const int err = MakeNewName(dir, [&self](const std::string& name) {
+      return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+    }, &temporary);
+    if (err != 0) return fail(err);
+    named = true;
   }
   if (close(fd) != 0) {
     const int close_err = errno;
