@@ -1,6 +1,6 @@
-// The UTF-8 of hostprobe's own texts: code points below U+0800, enough for
-// the Latin letters of the window's texts and for snapshot texts of one byte
-// per character (U+0000 to U+00FF).
+// UTF-8 for hostprobe's own texts: reading any character, writing the code
+// points below U+0800 that the window's Latin letters and snapshot texts of
+// one byte per character (U+0000 to U+00FF) need.
 #pragma once
 
 #include <cstddef>
@@ -20,25 +20,29 @@ inline void AppendUtf8(std::string& out, uint32_t cp) {
   }
 }
 
-// Returned by ReadUtf8 for a character of three or four bytes, a byte that
-// starts no character, or a character cut off.
-inline constexpr uint32_t kBeyondTwoBytes = 0x800;
+// Returned by ReadUtf8 for a byte that starts no character, or a character
+// cut off.
+inline constexpr uint32_t kNotUtf8 = 0xFFFFFFFF;
 
-// The code point of the one- or two-byte UTF-8 character at text[*at],
-// moving *at past it; kBeyondTwoBytes (and *at unchanged) otherwise.
+// The code point of the UTF-8 character at text[*at], moving *at past it;
+// kNotUtf8 (and *at unchanged) where no whole character starts. Overlong
+// forms are not told apart: texts the JSON parser passed have none.
 inline uint32_t ReadUtf8(std::string_view text, std::size_t* at) {
   const auto b0 = static_cast<unsigned char>(text[*at]);
-  if (b0 < 0x80) {
-    *at += 1;
-    return b0;
+  const std::size_t length = b0 < 0x80              ? 1
+                             : (b0 & 0xE0) == 0xC0 ? 2
+                             : (b0 & 0xF0) == 0xE0 ? 3
+                             : (b0 & 0xF8) == 0xF0 ? 4
+                                                   : 0;
+  if (length == 0 || *at + length > text.size()) return kNotUtf8;
+  uint32_t cp = length == 1 ? b0 : b0 & (0x7Fu >> length);
+  for (std::size_t k = 1; k < length; ++k) {
+    const auto b = static_cast<unsigned char>(text[*at + k]);
+    if ((b & 0xC0) != 0x80) return kNotUtf8;
+    cp = (cp << 6) | (b & 0x3Fu);
   }
-  if ((b0 & 0xE0) == 0xC0 && *at + 1 < text.size() &&
-      (static_cast<unsigned char>(text[*at + 1]) & 0xC0) == 0x80) {
-    const uint32_t cp = ((b0 & 0x1Fu) << 6) | (static_cast<unsigned char>(text[*at + 1]) & 0x3Fu);
-    *at += 2;
-    return cp;
-  }
-  return kBeyondTwoBytes;
+  *at += length;
+  return cp;
 }
 
 }  // namespace hostprobe

@@ -37,11 +37,14 @@ std::string ToUpperUtf8(const std::string& text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
+    const std::size_t start = i;
     const uint32_t cp = ReadUtf8(text, &i);
-    if (cp == kBeyondTwoBytes) {
+    if (cp == kNotUtf8) {
       out += text[i++];  // passed on as it is
-    } else {
+    } else if (i - start <= 2) {
       AppendUtf8(out, UpperLatin(cp));
+    } else {
+      out.append(text, start, i - start);  // beyond the Latin letters: as it is
     }
   }
   return out;

@@ -146,14 +146,9 @@ class Reader {
     std::string s = Text(v, where);
     std::size_t n = 0;
     for (std::size_t i = 0; i < s.size(); ++n) {
-      // The parser has checked the UTF-8: a lead byte gives the length.
-      const auto b0 = static_cast<unsigned char>(s[i]);
-      const std::size_t length = b0 < 0x80 ? 1 : b0 < 0xE0 ? 2 : b0 < 0xF0 ? 3 : 4;
-      uint32_t cp = length == 1 ? b0 : b0 & (0x7Fu >> length);
-      for (std::size_t k = 1; k < length && i + k < s.size(); ++k) {
-        cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3Fu);
-      }
-      i += length;
+      // The parser has checked the UTF-8: every character reads whole.
+      const uint32_t cp = ReadUtf8(s, &i);
+      if (cp == kNotUtf8) Fail(where, "character " + std::to_string(n + 1) + " is not UTF-8");
       if (n == limit) Fail(where, "text longer than " + std::to_string(limit) + " characters");
       if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0) || cp == 0x2028 || cp == 0x2029) {
         Fail(where, "character " + std::to_string(n + 1) + " is not printable");
