@@ -58,6 +58,17 @@ CliResult RunCliCapture(const std::vector<std::string>& args, const std::string&
   return r;
 }
 
+std::vector<std::string> SplitRecords(const std::string& log) {
+  std::vector<std::string> records;
+  for (std::size_t at = 0; at < log.size();) {
+    std::size_t end = log.find("\"\r\n\"", at);
+    end = end == std::string::npos ? log.size() : end + 3;
+    records.push_back(log.substr(at, end - at));
+    at = end;
+  }
+  return records;
+}
+
 std::string AccessDeniedText() {
 #ifdef _WIN32
   return SystemErrorText(5);  // ERROR_ACCESS_DENIED

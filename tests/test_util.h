@@ -38,6 +38,10 @@ struct CliResult {
 // Runs the command line in-process with `args` and standard input `in`.
 CliResult RunCliCapture(const std::vector<std::string>& args, const std::string& in = "");
 
+// A log split into its records: each ends in quote CR LF where the next
+// record's quote follows, the last at the end of the log.
+std::vector<std::string> SplitRecords(const std::string& log);
+
 // The system's text for "access denied" as a failing call reports it here.
 std::string AccessDeniedText();
 

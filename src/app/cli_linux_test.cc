@@ -23,92 +23,19 @@
 #include <thread>
 #include <vector>
 
+#include "program_linux.h"
 #include "test_util.h"
 
 namespace hostprobe {
 namespace {
 
+using testing::Child;
+using testing::ChildSetup;
 using testing::Fixture;
+using testing::RunProgram;
 using testing::ReadFile;
 using testing::ScratchDir;
 using testing::WriteFile;
-
-struct Child {
-  int exit_code = -1;  // -1: ended by a signal
-  int signal = 0;
-  bool timed_out = false;
-  std::string out;
-  std::string err;
-};
-
-struct ChildSetup {
-  std::optional<rlim_t> file_size_limit;
-  bool closed_stdout = false;  // standard output is a pipe nobody reads
-  std::string stdin_path = "/dev/null";
-};
-
-std::string Drain(int fd) {
-  std::string text;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n <= 0) break;
-    text.append(buffer, static_cast<std::size_t>(n));
-  }
-  return text;
-}
-
-// Runs hostprobe with `args`, killing it after ten seconds.
-Child RunProgram(const std::vector<std::string>& args, const ChildSetup& setup = {}) {
-  int out[2], err[2];
-  if (pipe(out) != 0 || pipe(err) != 0) return {};
-  if (setup.closed_stdout) close(out[0]);
-  std::vector<std::string> all = {HOSTPROBE_EXE};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int in = open(setup.stdin_path.c_str(), O_RDONLY | O_NONBLOCK);
-    dup2(in, 0);
-    dup2(out[1], 1);
-    dup2(err[1], 2);
-    if (setup.file_size_limit) {
-      const rlimit limit{*setup.file_size_limit, *setup.file_size_limit};
-      setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  close(out[1]);
-  close(err[1]);
-  Child c;
-  if (!setup.closed_stdout) fcntl(out[0], F_SETFL, O_NONBLOCK);
-  fcntl(err[0], F_SETFL, O_NONBLOCK);
-  int status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (!setup.closed_stdout) c.out += Drain(out[0]);
-    c.err += Drain(err[0]);
-    if (std::chrono::steady_clock::now() > deadline) {
-      c.timed_out = true;
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  if (!setup.closed_stdout) {
-    c.out += Drain(out[0]);
-    close(out[0]);
-  }
-  c.err += Drain(err[0]);
-  close(err[0]);
-  if (WIFSIGNALED(status)) c.signal = WTERMSIG(status);
-  c.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return c;
-}
 
 // The nine records one pass over the fixture writes, as a whole log and
 // split at record ends.
@@ -116,14 +43,7 @@ std::vector<std::string> PassRecords(const std::string& fixture) {
   ScratchDir dir;
   const Child c = RunProgram({"--replay", Fixture(fixture), "--pass", "1"});
   EXPECT_EQ(c.exit_code, 0) << c.err;
-  const std::string log = ReadFile("TEST_OUT.TXT");
-  std::vector<std::string> records;
-  for (std::size_t at = 0; at < log.size();) {
-    std::size_t end = log.find("\"\r\n\"", at);
-    end = end == std::string::npos ? log.size() : end + 3;
-    records.push_back(log.substr(at, end - at));
-    at = end;
-  }
+  const std::vector<std::string> records = testing::SplitRecords(ReadFile("TEST_OUT.TXT"));
   EXPECT_EQ(records.size(), 9u);
   return records;
 }

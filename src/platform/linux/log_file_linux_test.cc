@@ -81,15 +81,7 @@ TEST(LogFileTest, ConcurrentPassesNeverInterleaveRecords) {
   const std::string pass = std::string(HOSTPROBE_EXE) + " --replay " +
                            testing::Fixture("probes_vmware.json") + " --pass 1 >/dev/null";
   ASSERT_EQ(std::system(pass.c_str()), 0);
-  const std::string one = ReadFile("TEST_OUT.TXT");
-  std::vector<std::string> records;
-  for (std::size_t at = 0; at < one.size();) {
-    // Records end in quote CR LF at the end of a line that a quote began.
-    std::size_t end = one.find("\"\r\n\"", at);
-    end = end == std::string::npos ? one.size() : end + 3;
-    records.push_back(one.substr(at, end - at));
-    at = end;
-  }
+  const std::vector<std::string> records = testing::SplitRecords(ReadFile("TEST_OUT.TXT"));
   ASSERT_EQ(records.size(), 9u);
   std::filesystem::remove("TEST_OUT.TXT");
 

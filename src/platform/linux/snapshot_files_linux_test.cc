@@ -16,55 +16,18 @@
 #include <string>
 #include <vector>
 
+#include "program_linux.h"
 #include "test_util.h"
 
 namespace hostprobe {
 namespace {
 
+using testing::Child;
+using testing::ChildSetup;
 using testing::ReadFile;
+using testing::RunProgram;
 using testing::ScratchDir;
 using testing::WriteFile;
-
-struct Exit {
-  bool signalled = false;
-  int code = -1;  // the exit code, or the signal
-  std::string out, err;
-};
-
-// Runs hostprobe with `args` in the current directory, standard input from
-// /dev/null, its address space limited to `address_space` bytes when not 0.
-// A child still running after a minute is ended by its own alarm (and the
-// test sees SIGALRM): nothing here waits on a stuck process.
-Exit RunHostprobe(const std::vector<std::string>& args, rlim_t address_space = 0) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int in = open("/dev/null", O_RDONLY);
-    const int out = open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int err = open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
-    if (address_space != 0) {
-      const rlimit limit = {address_space, address_space};
-      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
-    }
-    alarm(60);
-    std::vector<char*> argv = {const_cast<char*>("hostprobe")};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(HOSTPROBE_EXE, argv.data());
-    _exit(127);
-  }
-  Exit r;
-  int status = 0;
-  if (pid < 0 || waitpid(pid, &status, 0) != pid) {
-    ADD_FAILURE() << "cannot run " << HOSTPROBE_EXE;
-    return r;
-  }
-  r.signalled = WIFSIGNALED(status);
-  r.code = r.signalled ? WTERMSIG(status) : WEXITSTATUS(status);
-  r.out = ReadFile("stdout.txt");
-  r.err = ReadFile("stderr.txt");
-  return r;
-}
 
 constexpr char kSnapshot[] = "{\"hostprobe_snapshot\": 1, \"timestamp\": \"t\"}";
 
@@ -107,14 +70,14 @@ TEST(SnapshotFilesTest, OnlyRegularFilesAreRead) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
-    const Exit r = RunHostprobe({"--replay", c.file, "--test"});
-    ASSERT_FALSE(r.signalled) << "signal " << r.code;
+    const Child r = RunProgram({"--replay", c.file, "--test"});
+    ASSERT_EQ(r.signal, 0);
     if (c.reason.empty()) {
-      EXPECT_EQ(r.code, 0);
+      EXPECT_EQ(r.exit_code, 0);
       EXPECT_EQ(r.out, "Test Vmware : False\n");
       continue;
     }
-    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.exit_code, 2);
     EXPECT_EQ(r.err, "hostprobe: " + c.file + ": cannot read the snapshot: " + c.reason + "\n");
     EXPECT_EQ(r.out, "");
   }
@@ -142,9 +105,9 @@ TEST(SnapshotFilesTest, UnopenableFilesNameTheReason) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message);
-    const Exit r = RunHostprobe({"--replay", c.file, "--pass", "1"});
-    ASSERT_FALSE(r.signalled) << "signal " << r.code;
-    EXPECT_EQ(r.code, 2);
+    const Child r = RunProgram({"--replay", c.file, "--pass", "1"});
+    ASSERT_EQ(r.signal, 0);
+    EXPECT_EQ(r.exit_code, 2);
     EXPECT_EQ(r.err, "hostprobe: " + c.message + "\n");
   }
 }
@@ -166,9 +129,11 @@ TEST(SnapshotFilesTest, OutOfMemoryWhileReadingIsAnError) {
   }
   text += "]}}";
   WriteFile("big.json", text);
-  const Exit r = RunHostprobe({"--replay", "big.json", "--pass", "1"}, 50'000 * 1024);
-  ASSERT_FALSE(r.signalled) << "signal " << r.code << ": " << r.err;
-  EXPECT_EQ(r.code, 1);
+  ChildSetup setup;
+  setup.address_space = 50'000 * 1024;
+  const Child r = RunProgram({"--replay", "big.json", "--pass", "1"}, setup);
+  ASSERT_EQ(r.signal, 0) << r.err;
+  EXPECT_EQ(r.exit_code, 1);
   EXPECT_EQ(r.err, "hostprobe: error: out of memory\n");
   EXPECT_FALSE(std::filesystem::exists("TEST_OUT.TXT"));
 }
