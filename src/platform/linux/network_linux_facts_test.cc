@@ -2,6 +2,8 @@
 // over fake roots, and the kernel's facts in a private network namespace whose
 // sysfs is still the host's.
 #include "platform/linux/network_linux_facts.h"
+#include "platform/linux/dhcp_leases_linux.h"
+#include "platform/linux/udev_db_linux.h"
 
 #include <fcntl.h>
 #include <sched.h>

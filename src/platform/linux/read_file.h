@@ -1,29 +1,35 @@
-// Reading a whole small file (sysfs, procfs, udev, leases) of the Linux
-// sources: one open and a few reads, at most 1 MiB.
+// Reading the files of the live machine (sysfs, procfs, mountinfo, udev's
+// database, lease files) whole.
 #pragma once
 
-#include <fcntl.h>
-#include <unistd.h>
-
+#include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace hostprobe {
 
-// The file's bytes (the first MiB and a little more at most); nullopt when it
-// cannot be opened or read.
-inline std::optional<std::string> ReadWholeFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  std::string text;
-  char chunk[4096];
-  ssize_t n;
-  while ((n = ::read(fd, chunk, sizeof chunk)) > 0 && text.size() < (1u << 20)) {
-    text.append(chunk, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  if (n < 0) return std::nullopt;
-  return text;
+// Larger than any sane file the sources read (mountinfo of 100,000 mounts is
+// about 15 MiB).
+inline constexpr std::size_t kMaxWholeFile = std::size_t{64} << 20;
+
+// The bytes of the regular file at `path`, all of them; nullopt when it
+// cannot be opened or read or is not a regular file (a FIFO, a device or a
+// directory is never read, nor waited for). Reads interrupted by a signal are
+// retried. Throws Error (kPlatform) naming the file when it holds more than
+// `limit` bytes.
+std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t limit = kMaxWholeFile);
+
+// A small file's bytes; empty when it cannot be read.
+inline std::string ReadSmallFile(const std::string& path) { return ReadWholeFile(path).value_or(""); }
+
+// The names in a directory but those starting with a dot; nothing when it
+// cannot be read.
+std::vector<std::string> ListDirectory(const std::string& path);
+
+// `path` under `root` ("/" on the live machine).
+inline std::string Under(const std::string& root, const char* path) {
+  return (root == "/" ? std::string() : root) + path;
 }
 
 }  // namespace hostprobe

@@ -1,0 +1,43 @@
+// The DHCP clients' lease files: which lease a link holds now.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/linux/link_facts_linux.h"
+
+namespace hostprobe::linux_net {
+
+// The DHCP clients' lease files under `root` ("/" on the live machine), each
+// lease directory listed once when made: systemd-networkd's (by interface
+// index), NetworkManager's (internal-<uuid>-<name>.lease and
+// dhclient-<uuid>-<name>.lease) and dhclient's own (dhclient.<name>.leases,
+// dhclient-<name>.leases, dhclient.leases).
+class LeaseFiles {
+ public:
+  explicit LeaseFiles(const std::string& root);
+
+  // The lease `link` holds now: the newest lease file naming the link whose
+  // lease gives an address the link has now and, where the lease says when it
+  // expires, has not expired at `now` (seconds since 1970).
+  std::optional<DhcpLease> Current(const LinkFacts& link, int64_t now) const;
+
+ private:
+  enum class Form { kKeyValue, kDhclient };
+  struct Candidate {
+    std::string path;
+    Form form;
+  };
+  void Add(std::map<std::string, std::vector<Candidate>>& by_name, const std::string& key, const std::string& path,
+           Form form);
+
+  // Candidates by interface name, and networkd's by index.
+  std::map<std::string, std::vector<Candidate>> by_name_;
+  std::map<std::string, std::vector<Candidate>> by_index_;
+  std::vector<std::string> shared_;  // dhclient.leases files, for every name
+};
+
+}  // namespace hostprobe::linux_net
