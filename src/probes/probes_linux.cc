@@ -2,15 +2,13 @@
 // backdoor guarded against the fault it raises outside VMware. No root needed.
 // A host is never a guest: Hyper-V's root partition and a VMware host's own
 // virtual adapters answer 0.
-#include <dirent.h>
 #include <setjmp.h>
 #include <signal.h>
-#include <sys/stat.h>
 
 #include <cstdint>
-#include <fstream>
 #include <string>
 
+#include "platform/linux/root/linux_root.h"
 #include "probes/cpuid.h"
 #include "probes/probes.h"
 #include "probes/probes_linux.h"
@@ -19,53 +17,32 @@
 namespace {
 
 using namespace hostprobe::probes;
+using hostprobe::LinuxRoot;
 
-std::string ReadLine(const std::string& path) {
-  std::ifstream in(path);
-  std::string line;
-  std::getline(in, line);
-  return line;
+std::string DmiField(const LinuxRoot& root, const char* name) {
+  return root.FirstLine(std::string("/sys/class/dmi/id/") + name);
 }
 
-std::string DmiField(const std::string& sys, const char* name) {
-  return ReadLine(sys + "/class/dmi/id/" + name);
-}
+std::string DmiField(const char* name) { return DmiField(LinuxRoot::Live(), name); }
 
-std::string DmiField(const char* name) { return DmiField("/sys", name); }
-
-// Calls `visit` with each entry name of `dir` (dot entries skipped); stops
-// when it returns true.
-template <typename F>
-bool AnyEntry(const std::string& dir, F visit) {
-  DIR* d = opendir(dir.c_str());
-  if (!d) return false;
-  bool found = false;
-  while (dirent* e = readdir(d)) {
-    if (e->d_name[0] == '.') continue;
-    if (visit(dir + "/" + e->d_name)) {
-      found = true;
-      break;
-    }
+bool VmwarePciDevice(const LinuxRoot& root) {
+  const std::string dir = "/sys/bus/pci/devices/";
+  for (const std::string& device : root.List(dir)) {
+    if (root.FirstLine(dir + device + "/vendor") == "0x15ad") return true;
   }
-  closedir(d);
-  return found;
-}
-
-bool VmwarePciDevice(const std::string& sys) {
-  return AnyEntry(sys + "/bus/pci/devices", [](const std::string& dev) {
-    return ReadLine(dev + "/vendor") == "0x15ad";
-  });
+  return false;
 }
 
 // Only links with a device behind them: a VMware host's vmnet adapters,
 // bridges and taps carry VMware addresses too, but no device.
-bool VmwareMacAddress(const std::string& sys) {
-  return AnyEntry(sys + "/class/net", [](const std::string& link) {
-    struct stat st {};
-    if (stat((link + "/device").c_str(), &st) != 0) return false;
-    const auto mac = ParseMacText(ReadLine(link + "/address"));
-    return mac && VmwareGuestMac(*mac);
-  });
+bool VmwareMacAddress(const LinuxRoot& root) {
+  const std::string dir = "/sys/class/net/";
+  for (const std::string& link : root.List(dir)) {
+    if (!root.Exists(dir + link + "/device")) continue;
+    const auto mac = ParseMacText(root.FirstLine(dir + link + "/address"));
+    if (mac && VmwareGuestMac(*mac)) return true;
+  }
+  return false;
 }
 
 sigjmp_buf g_fault_jump;
@@ -105,27 +82,27 @@ bool DmiNamesVmware() {
 
 namespace hostprobe::probes {
 
-int16_t InsideVpcUnder(const std::string& sys) {
+int16_t InsideVpcUnder(const LinuxRoot& root) {
   if (HypervisorVendor() == "Microsoft Hv" && !HyperVRootPartition()) return 1;
-  return DmiField(sys, "sys_vendor") == "Microsoft Corporation" &&
-         DmiField(sys, "product_name") == "Virtual Machine";
+  return DmiField(root, "sys_vendor") == "Microsoft Corporation" &&
+         DmiField(root, "product_name") == "Virtual Machine";
 }
 
-int16_t VmwareHardwareUnder(const std::string& sys) {
-  return VmwarePciDevice(sys) || VmwareMacAddress(sys);
+int16_t VmwareHardwareUnder(const LinuxRoot& root) {
+  return VmwarePciDevice(root) || VmwareMacAddress(root);
 }
 
 }  // namespace hostprobe::probes
 
 extern "C" {
 
-int16_t IsInsideVPC(void) { return InsideVpcUnder("/sys"); }
+int16_t IsInsideVPC(void) { return InsideVpcUnder(hostprobe::LinuxRoot::Live()); }
 
 int16_t IsInsideVMWare(void) { return HypervisorVendor() == "VMwareVMware"; }
 
 int16_t IsInsideVMWare2(void) { return DmiNamesVmware(); }
 
-int16_t IsInsideVMWare3(void) { return VmwareHardwareUnder("/sys"); }
+int16_t IsInsideVMWare3(void) { return VmwareHardwareUnder(hostprobe::LinuxRoot::Live()); }
 
 int16_t ldtCheck(void) { return HypervisorGuest(); }
 

@@ -22,15 +22,16 @@ using testing::ScratchDir;
 // Files of a fake /sys: path below it, content.
 using Tree = std::vector<std::pair<std::string, std::string>>;
 
-std::string MakeTree(const std::filesystem::path& at, const Tree& files) {
-  std::filesystem::create_directories(at);
+// A machine at `at` whose /sys holds `files`.
+LinuxRoot MakeTree(const std::filesystem::path& at, const Tree& files) {
+  std::filesystem::create_directories(at / "sys");
   for (const auto& [path, content] : files) {
-    const auto file = at / path;
+    const auto file = at / "sys" / path;
     std::filesystem::create_directories(file.parent_path());
     if (path.back() == '/') continue;  // a directory only
     testing::WriteFile(file, content);
   }
-  return at.string();
+  return LinuxRoot(at.string());
 }
 
 TEST(ProbesLinuxTest, CpuidRoutinesTellTheHyperVRootPartitionFromAGuest) {
@@ -50,7 +51,7 @@ TEST(ProbesLinuxTest, CpuidRoutinesTellTheHyperVRootPartitionFromAGuest) {
       {"Bochs, no hypervisor bit", FakeCpu{}.Vendor("BochsCPU"), 0, 0, 0, 1},
   };
   ScratchDir dir;
-  const std::string empty_sys = MakeTree(dir.path() / "sys", {});
+  const LinuxRoot empty_sys = MakeTree(dir.path() / "sys", {});
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ScopedCpuid cpuid(c.cpu);
@@ -63,9 +64,9 @@ TEST(ProbesLinuxTest, CpuidRoutinesTellTheHyperVRootPartitionFromAGuest) {
 
 TEST(ProbesLinuxTest, DmiNamesAHyperVGuestEvenOnItsRootPartitionsCpu) {
   ScratchDir dir;
-  const std::string sys = MakeTree(dir.path() / "sys", {{"class/dmi/id/sys_vendor", "Microsoft Corporation\n"},
+  const LinuxRoot sys = MakeTree(dir.path() / "sys", {{"class/dmi/id/sys_vendor", "Microsoft Corporation\n"},
                                                         {"class/dmi/id/product_name", "Virtual Machine\n"}});
-  const std::string surface = MakeTree(dir.path() / "surface", {{"class/dmi/id/sys_vendor", "Microsoft Corporation\n"},
+  const LinuxRoot surface = MakeTree(dir.path() / "surface", {{"class/dmi/id/sys_vendor", "Microsoft Corporation\n"},
                                                                 {"class/dmi/id/product_name", "Surface Laptop 4\n"}});
   ScopedCpuid cpuid({});
   EXPECT_EQ(InsideVpcUnder(sys), 1);
@@ -114,7 +115,7 @@ TEST(ProbesLinuxTest, VmwareHardwareCountsOnlyLinksWithADevice) {
   int n = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string sys = MakeTree(dir.path() / std::to_string(n++), c.sys);
+    const LinuxRoot sys = MakeTree(dir.path() / std::to_string(n++), c.sys);
     EXPECT_EQ(VmwareHardwareUnder(sys), c.found);
   }
 }

@@ -8,15 +8,14 @@
 #include <sstream>
 #include <string_view>
 
-#include "platform/linux/read_file.h"
 #include "platform/linux/text_linux.h"
 
 namespace hostprobe::linux_net {
 namespace {
 
-int64_t ModifiedTime(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_mtime) : 0;
+int64_t ModifiedTime(const LinuxRoot& root, const std::string& path) {
+  const std::optional<struct stat> st = root.Stat(path);
+  return st ? static_cast<int64_t>(st->st_mtime) : 0;
 }
 
 bool HasAddress(const LinkFacts& link, std::string_view address) {
@@ -27,8 +26,8 @@ bool HasAddress(const LinkFacts& link, std::string_view address) {
 // internal client: ADDRESS, SERVER_ADDRESS and LIFETIME, counted from the
 // file's time. It says nothing of when it expires: the address still on the
 // link is what keeps it current.
-std::optional<DhcpLease> KeyValueLease(const std::string& path, const LinkFacts& link) {
-  const std::string text = ReadSmallFile(path);
+std::optional<DhcpLease> KeyValueLease(const LinuxRoot& root, const std::string& path, const LinkFacts& link) {
+  const std::string text = root.Read(path).value_or("");
   std::string address;
   DhcpLease lease;
   int64_t lifetime = 0;
@@ -43,7 +42,7 @@ std::optional<DhcpLease> KeyValueLease(const std::string& path, const LinkFacts&
     if (key == "LIFETIME") lifetime = std::max<int64_t>(Number(value), 0);
   }
   if (address.empty() || !HasAddress(link, address)) return std::nullopt;
-  lease.obtained = ModifiedTime(path);
+  lease.obtained = ModifiedTime(root, path);
   lease.expires = lease.obtained + lifetime;
   return lease;
 }
@@ -73,8 +72,9 @@ int64_t DhclientTime(std::istringstream& words) {
 // The last lease for `link` in a dhclient lease file whose fixed address the
 // link has now and whose expiry, where it gives one, is after `now`.
 // `per_link` files may leave the interface out; shared ones may not.
-std::optional<DhcpLease> DhclientLease(const std::string& path, const LinkFacts& link, int64_t now, bool per_link) {
-  const std::string text = ReadSmallFile(path);
+std::optional<DhcpLease> DhclientLease(const LinuxRoot& root, const std::string& path, const LinkFacts& link, int64_t now,
+                                       bool per_link) {
+  const std::string text = root.Read(path).value_or("");
   std::optional<DhcpLease> found;
   DhcpLease current;
   std::string address, interface;
@@ -114,7 +114,7 @@ std::optional<DhcpLease> DhclientLease(const std::string& path, const LinkFacts&
       const bool ours = interface.empty() ? per_link : interface == link.name;
       if (!ours || address.empty() || !HasAddress(link, address) || (expire >= 0 && expire <= now)) continue;
       current.expires = expire >= 0 ? expire : 0;
-      current.obtained = expire >= 0 && lease_time >= 0 ? expire - lease_time : ModifiedTime(path);
+      current.obtained = expire >= 0 && lease_time >= 0 ? expire - lease_time : ModifiedTime(root, path);
       found = current;
     }
   }
@@ -147,16 +147,16 @@ void LeaseFiles::Add(std::map<std::string, std::vector<Candidate>>& by, const st
   by[key].push_back({path, form});
 }
 
-LeaseFiles::LeaseFiles(const std::string& root) {
-  const std::string networkd = Under(root, "/run/systemd/netif/leases");
-  for (const std::string& name : ListDirectory(networkd)) {
+LeaseFiles::LeaseFiles(const LinuxRoot& root) : root_(root) {
+  const std::string networkd = "/run/systemd/netif/leases";
+  for (const std::string& name : root.List(networkd)) {
     if (!name.empty() && std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
       Add(by_index_, name, networkd + "/" + name, Form::kKeyValue);
     }
   }
   for (const char* dir : {"/run/NetworkManager", "/var/lib/NetworkManager", "/var/lib/dhcp", "/var/lib/dhclient"}) {
-    const std::string path = Under(root, dir);
-    for (const std::string& file : ListDirectory(path)) {
+    const std::string path = dir;
+    for (const std::string& file : root.List(path)) {
       std::string_view rest = file;
       // NetworkManager: <client>-<connection uuid>-<interface>.lease.
       for (const auto& [prefix, form] : {std::pair{"internal-", Form::kKeyValue}, {"dhclient-", Form::kDhclient}}) {
@@ -191,11 +191,11 @@ std::optional<DhcpLease> LeaseFiles::Current(const LinkFacts& link, int64_t now)
     for (const Candidate& c : it->second) files.push_back({&c.path, c.form, true, 0});
   }
   for (const std::string& path : shared_) files.push_back({&path, Form::kDhclient, false, 0});
-  for (Found& f : files) f.time = ModifiedTime(*f.path);
+  for (Found& f : files) f.time = ModifiedTime(root_, *f.path);
   std::stable_sort(files.begin(), files.end(), [](const Found& a, const Found& b) { return a.time > b.time; });
   for (const Found& f : files) {
-    std::optional<DhcpLease> lease = f.form == Form::kKeyValue ? KeyValueLease(*f.path, link)
-                                                               : DhclientLease(*f.path, link, now, f.per_link);
+    std::optional<DhcpLease> lease = f.form == Form::kKeyValue ? KeyValueLease(root_, *f.path, link)
+                                                               : DhclientLease(root_, *f.path, link, now, f.per_link);
     if (lease) return lease;
   }
   return std::nullopt;

@@ -8,17 +8,19 @@
 #include <vector>
 
 #include "platform/linux/link_facts_linux.h"
+#include "platform/linux/root/linux_root.h"
 
 namespace hostprobe::linux_net {
 
-// The DHCP clients' lease files under `root` ("/" on the live machine), each
+// The DHCP clients' lease files of the machine at `root`, each
 // lease directory listed once when made: systemd-networkd's (by interface
 // index), NetworkManager's (internal-<uuid>-<name>.lease and
 // dhclient-<uuid>-<name>.lease) and dhclient's own (dhclient.<name>.leases,
 // dhclient-<name>.leases, dhclient.leases).
 class LeaseFiles {
  public:
-  explicit LeaseFiles(const std::string& root);
+  // `root` outlives the lease files.
+  explicit LeaseFiles(const LinuxRoot& root);
 
   // The lease `link` holds now: the newest lease file naming the link whose
   // lease gives an address the link has now and, where the lease says when it
@@ -34,7 +36,8 @@ class LeaseFiles {
   void Add(std::map<std::string, std::vector<Candidate>>& by_name, const std::string& key, const std::string& path,
            Form form);
 
-  // Candidates by interface name, and networkd's by index.
+  const LinuxRoot& root_;
+  // Candidates (paths of the machine) by interface name, and networkd's by index.
   std::map<std::string, std::vector<Candidate>> by_name_;
   std::map<std::string, std::vector<Candidate>> by_index_;
   std::vector<std::string> shared_;  // dhclient.leases files, for every name

@@ -2,7 +2,6 @@
 // sysfs, udev's database, /dev/disk and libblkid's cache, their sizes from
 // statfs, asked through a helper process where the mount may never answer.
 #include "platform/linux/drives_linux.h"
-#include "platform/linux/read_file.h"
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -18,6 +17,7 @@
 
 #include "platform/error.h"
 #include "platform/linux/linux_sources.h"
+#include "platform/linux/root/linux_root.h"
 
 namespace hostprobe {
 namespace linux_drives {
@@ -48,10 +48,7 @@ std::string DecodeHexEscapes(std::string_view s) {
   return out;
 }
 
-struct Device {
-  uint32_t major = 0;
-  uint32_t minor = 0;
-};
+using Device = DeviceNumber;
 
 struct Identity {
   int32_t type = 0;
@@ -61,7 +58,7 @@ struct Identity {
 
 class DeviceLookup {
  public:
-  DeviceLookup(const std::string& root, const MountEntry& mount) : root_(root), m_(mount) {}
+  DeviceLookup(const LinuxRoot& root, const MountEntry& mount) : root_(root), m_(mount) {}
 
   Identity Identify() {
     Identity id;
@@ -80,17 +77,15 @@ class DeviceLookup {
   // one (btrfs and the like show an anonymous number in the mount table),
   // else the mount table's number where sysfs knows it as a block device.
   std::optional<Device> BlockDevice() const {
-    struct stat st {};
-    if (StartsWith(m_.source, "/dev/") && stat((root_ + m_.source).c_str(), &st) == 0 && S_ISBLK(st.st_mode)) {
-      return Device{major(st.st_rdev), minor(st.st_rdev)};
+    if (StartsWith(m_.source, "/dev/")) {
+      if (const std::optional<Device> node = root_.BlockDevice(m_.source)) return node;
     }
-    std::error_code ec;
-    if (m_.major != 0 && fs::exists(SysBlock(m_.major, m_.minor), ec)) return Device{m_.major, m_.minor};
+    if (m_.major != 0 && root_.Exists(SysBlock(m_.major, m_.minor))) return Device{m_.major, m_.minor};
     return std::nullopt;
   }
 
   std::string SysBlock(uint32_t major, uint32_t minor) const {
-    return root_ + "/sys/dev/block/" + std::to_string(major) + ":" + std::to_string(minor);
+    return "/sys/dev/block/" + std::to_string(major) + ":" + std::to_string(minor);
   }
 
   int32_t Type() const {
@@ -98,12 +93,12 @@ class DeviceLookup {
     if (m_.fstype == "tmpfs" || m_.fstype == "ramfs") return 5;
     if (m_.fstype == "iso9660" || m_.fstype == "udf") return 4;
     if (!device_) return 0;
-    std::error_code ec;
-    fs::path dir = fs::canonical(SysBlock(device_->major, device_->minor), ec);
-    if (ec) return 2;
-    if (fs::exists(dir / "partition", ec)) dir = dir.parent_path();
+    const std::optional<std::string> sys = root_.Canonical(SysBlock(device_->major, device_->minor));
+    if (!sys) return 2;
+    fs::path dir = *sys;
+    if (root_.Exists((dir / "partition").string())) dir = dir.parent_path();
     if (StartsWith(dir.filename().string(), "zram")) return 5;
-    if (auto removable = ReadWholeFile((dir / "removable").string()); removable && StartsWith(*removable, "1")) return 1;
+    if (auto removable = root_.Read((dir / "removable").string()); removable && StartsWith(*removable, "1")) return 1;
     for (const auto& part : dir) {
       const std::string p = part.string();
       const bool firewire = p == "firewire" || (StartsWith(p, "fw") && p.size() > 2 && HexDigit(p[2]) >= 0 &&
@@ -122,8 +117,8 @@ class DeviceLookup {
   }
 
   void UdevNames(std::string* label, std::string* uuid) const {
-    const auto text = ReadWholeFile(root_ + "/run/udev/data/b" + std::to_string(device_->major) + ":" +
-                               std::to_string(device_->minor));
+    const auto text =
+        root_.Read("/run/udev/data/b" + std::to_string(device_->major) + ":" + std::to_string(device_->minor));
     if (!text) return;
     std::map<std::string, std::string> env;
     std::istringstream lines(*text);
@@ -140,29 +135,21 @@ class DeviceLookup {
     *uuid = pick("ID_FS_UUID_ENC", "ID_FS_UUID");
   }
 
-  bool IsOurDevice(const fs::path& node) const {
-    struct stat st {};
-    if (stat(node.c_str(), &st) == 0 && S_ISBLK(st.st_mode)) {
-      return major(st.st_rdev) == device_->major && minor(st.st_rdev) == device_->minor;
-    }
-    std::error_code ec1, ec2;
-    const fs::path a = fs::canonical(node, ec1);
-    const fs::path b = fs::canonical(root_ + m_.source, ec2);
-    return !ec1 && !ec2 && a == b;
-  }
+  // Whether the node at `node` (a path of the machine) is our device.
+  bool IsOurDevice(const std::string& node) const { return root_.BlockDevice(node) == device_; }
 
   // The decoded name of the link in /dev/disk/<kind> that leads to our device.
   std::string DiskLink(const char* kind) const {
-    std::error_code ec;
-    for (fs::directory_iterator it(root_ + "/dev/disk/" + kind, ec), end; !ec && it != end; it.increment(ec)) {
-      if (IsOurDevice(it->path())) return DecodeHexEscapes(it->path().filename().string());
+    const std::string dir = std::string("/dev/disk/") + kind + "/";
+    for (const std::string& name : root_.List(dir)) {
+      if (IsOurDevice(dir + name)) return DecodeHexEscapes(name);
     }
     return "";
   }
 
   // libblkid's cache: <device DEVNO="0x0801" LABEL="..." UUID="..." ...>/dev/sda1</device>
   void BlkidCacheNames(std::string* label, std::string* uuid) const {
-    const auto text = ReadWholeFile(root_ + "/run/blkid/blkid.tab");
+    const auto text = root_.Read("/run/blkid/blkid.tab");
     if (!text) return;
     const unsigned long long devno = makedev(device_->major, device_->minor);
     std::istringstream lines(*text);
@@ -183,7 +170,7 @@ class DeviceLookup {
         i = quote + 1;
       }
       const std::string name = line.substr(close + 1, end - close - 1);
-      bool ours = name == m_.source || IsOurDevice(root_ + name);
+      bool ours = name == m_.source || IsOurDevice(name);
       if (!ours && attrs.count("DEVNO")) {
         try {
           ours = std::stoull(attrs["DEVNO"], nullptr, 0) == devno;
@@ -198,7 +185,7 @@ class DeviceLookup {
     }
   }
 
-  const std::string& root_;
+  const LinuxRoot& root_;
   const MountEntry& m_;
   std::optional<Device> device_;
 };
@@ -209,7 +196,7 @@ struct Context {
   explicit Context(Config c) : config(std::move(c)), prober(config.probe, config.bound) {}
 
   std::vector<MountEntry> MountTable() const {
-    const std::string path = config.root + "/proc/self/mountinfo";
+    const std::string path = config.root->Path("/proc/self/mountinfo");
     const auto text = ReadWholeFile(path);
     if (!text) throw Error(ErrorKind::kPlatform, "cannot read the mount table " + path);
     return ParseMountInfo(*text);
@@ -247,7 +234,7 @@ class LinuxDrive : public Drive {
 
  private:
   const Identity& Ident() {
-    if (!identity_) identity_ = DeviceLookup(context_->config.root, m_).Identify();
+    if (!identity_) identity_ = DeviceLookup(*context_->config.root, m_).Identify();
     return *identity_;
   }
 

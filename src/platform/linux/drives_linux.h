@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/drive_source.h"
+#include "platform/linux/root/linux_root.h"
 
 namespace hostprobe::linux_drives {
 
@@ -119,9 +120,9 @@ std::vector<ListedMount> SelectMounts(const std::vector<MountEntry>& all, const 
 int32_t SerialFromUuid(std::string_view uuid);
 
 struct Config {
-  // Prefix of /proc, /sys, /run and /dev paths: empty on the live machine, a
-  // fake tree in tests.
-  std::string root;
+  // The machine whose /proc, /sys, /run and /dev are read; it outlives the
+  // source.
+  const LinuxRoot* root = &LinuxRoot::Live();
   FactsProbe probe = SystemFactsProbe;
   std::chrono::milliseconds bound{2000};
 };

@@ -421,6 +421,22 @@ void FileLink(const fs::path& link, const std::string& target) {
   fs::create_symlink(target, link);
 }
 
+// A machine's tree whose stand-in files for device nodes (plain files, as a
+// tree made without privileges holds) are the block devices it is told of.
+class FakeMachine : public LinuxRoot {
+ public:
+  FakeMachine(const fs::path& tree, std::map<std::string, DeviceNumber> nodes)
+      : LinuxRoot(tree.string()), nodes_(std::move(nodes)) {}
+  std::optional<DeviceNumber> BlockDevice(std::string_view path) const override {
+    const std::optional<std::string> node = Canonical(path);
+    const auto it = node ? nodes_.find(*node) : nodes_.end();
+    return it != nodes_.end() ? std::optional(it->second) : std::nullopt;
+  }
+
+ private:
+  std::map<std::string, DeviceNumber> nodes_;  // by path of the machine
+};
+
 // A block device in a fake sysfs: /sys/dev/block/M:m leads to `device_dir`
 // (under /sys/devices), a partition of the disk above it when `partition`.
 void SysBlock(const fs::path& root, const std::string& number, const std::string& device_dir, bool partition,
@@ -485,8 +501,9 @@ TEST(LinuxDrivesTest, ReportsAFakeMachine) {
   Put(root / "run/udev/data/b11:0", "E:ID_FS_LABEL=DVD\nE:ID_FS_UUID=2023-01-10-12-00-00-00\n");
   SysBlock(root, "252:0", "virtual/block/zram0", false);
 
+  const FakeMachine machine(root, {{"/dev/sdb1", {8, 17}}, {"/dev/sdc1", {8, 33}}});
   Config config;
-  config.root = root.string();
+  config.root = &machine;
   config.probe = FakeProbe;
   config.bound = std::chrono::milliseconds(1000);
   auto source = MakeDriveSource(config);

@@ -7,7 +7,6 @@
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,7 +15,6 @@
 
 #include "platform/error.h"
 #include "platform/linux/netlink_linux.h"
-#include "platform/linux/read_file.h"
 
 namespace hostprobe::linux_net {
 
@@ -76,13 +74,12 @@ bool Ethtool::Call(const std::string& name, void* data) {
 }
 
 // The indexes of this namespace's wireless interfaces, from nl80211.
-std::set<int> WirelessIndexes() {
+std::set<int> WirelessIndexes(const LinuxRoot& root) {
   std::set<int> indexes;
   // Wireless devices of every namespace are listed under /sys/class/ieee80211
   // (a class that is not per namespace): where sysfs shows none, there are none
   // to ask about, and asking for the family would only load its module.
-  struct stat st {};
-  if (stat("/sys/class", &st) == 0 && ListDirectory("/sys/class/ieee80211").empty()) return indexes;
+  if (root.Exists("/sys/class") && root.List("/sys/class/ieee80211").empty()) return indexes;
   try {
     Netlink generic(NETLINK_GENERIC);
     genlmsghdr family_request{};

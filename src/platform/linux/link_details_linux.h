@@ -6,6 +6,8 @@
 #include <set>
 #include <string>
 
+#include "platform/linux/root/linux_root.h"
+
 namespace hostprobe::linux_net {
 
 // ethtool ioctls on a socket of this namespace: they name the device that
@@ -31,7 +33,8 @@ class Ethtool {
   int8_t nwords_ = 0;
 };
 
-// The indexes of this namespace's wireless interfaces, from nl80211.
-std::set<int> WirelessIndexes();
+// The indexes of this namespace's wireless interfaces, from nl80211 (asked
+// only where `root`'s sysfs shows wireless devices).
+std::set<int> WirelessIndexes(const LinuxRoot& root);
 
 }  // namespace hostprobe::linux_net

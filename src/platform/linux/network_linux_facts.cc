@@ -50,7 +50,7 @@ std::vector<LinkFacts> ReadLinks(const Gather& what) {
 
   if (what.routes) {
     ReadGateways(route, links);
-    const LeaseFiles leases("/");
+    const LeaseFiles leases(LinuxRoot::Live());
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
     for (LinkFacts& link : links) {
       if (link.arphrd != ARPHRD_LOOPBACK) link.lease = leases.Current(link, now);
@@ -60,7 +60,7 @@ std::vector<LinkFacts> ReadLinks(const Gather& what) {
   if (what.details || what.speed) {
     Ethtool ethtool;
     std::set<int> wireless;
-    if (what.details) wireless = WirelessIndexes();
+    if (what.details) wireless = WirelessIndexes(LinuxRoot::Live());
     std::optional<UdevDatabase> udev;
     for (LinkFacts& link : links) {
       if (what.speed && (link.flags & IFF_UP)) link.speed_mbps = ethtool.SpeedMbps(link.name);
@@ -68,7 +68,7 @@ std::vector<LinkFacts> ReadLinks(const Gather& what) {
       link.wireless = wireless.count(link.index) != 0;
       std::string driver, bus_info;
       if (ethtool.DriverInfo(link.name, &driver, &bus_info) && !bus_info.empty() && bus_info != "N/A") {
-        if (!udev) udev.emplace("/");
+        if (!udev) udev.emplace(LinuxRoot::Live());
         link.description = udev->Describe(link.index, driver, bus_info);
       }
       if (link.description.empty()) link.description = driver.empty() ? link.name : driver;

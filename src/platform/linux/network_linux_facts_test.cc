@@ -151,7 +151,8 @@ TEST(LeaseFilesTest, OnlyLeasesTheLinkHoldsNow) {
       const timespec times[2] = {{f.mtime, 0}, {f.mtime, 0}};
       ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
     }
-    const std::optional<DhcpLease> got = LeaseFiles(root.path().string()).Current(c.link, kNow);
+    const LinuxRoot machine(root.path().string());
+    const std::optional<DhcpLease> got = LeaseFiles(machine).Current(c.link, kNow);
     ASSERT_EQ(got.has_value(), c.expected.has_value());
     if (got) {
       EXPECT_EQ(got->server, c.expected->server);
@@ -163,7 +164,8 @@ TEST(LeaseFilesTest, OnlyLeasesTheLinkHoldsNow) {
 
 TEST(LeaseFilesTest, NoLeaseDirectoriesNoLease) {
   testing::ScratchDir root;
-  EXPECT_FALSE(LeaseFiles(root.path().string()).Current(Link("eth0", 2, {"192.0.2.10"}), kNow).has_value());
+  const LinuxRoot machine(root.path().string());
+  EXPECT_FALSE(LeaseFiles(machine).Current(Link("eth0", 2, {"192.0.2.10"}), kNow).has_value());
 }
 
 TEST(UdevDatabaseTest, OnlyEntriesOfTheSameHardware) {
@@ -175,7 +177,8 @@ TEST(UdevDatabaseTest, OnlyEntriesOfTheSameHardware) {
   testing::WriteFile(root.path() / "run/udev/data/n3",
                      "E:ID_VENDOR_FROM_DATABASE=Intel Corporation\nE:ID_MODEL_FROM_DATABASE=82540EM\n");
   testing::WriteFile(root.path() / "run/udev/data/n4", "E:ID_PATH=pci-0000:00:04.0\nE:ID_MODEL_FROM_DATABASE=X\n");
-  const UdevDatabase udev(root.path().string());
+  const LinuxRoot machine(root.path().string());
+  const UdevDatabase udev(machine);
   struct Case {
     int32_t index;
     std::string driver, bus_info, expected;
@@ -195,7 +198,8 @@ TEST(UdevDatabaseTest, OnlyEntriesOfTheSameHardware) {
     SCOPED_TRACE(std::to_string(c.index) + " " + c.driver + " " + c.bus_info);
     EXPECT_EQ(udev.Describe(c.index, c.driver, c.bus_info), c.expected);
   }
-  EXPECT_EQ(UdevDatabase((root.path() / "none").string()).Describe(2, "virtio_net", "0000:00:03.0"), "");
+  const LinuxRoot none((root.path() / "none").string());
+  EXPECT_EQ(UdevDatabase(none).Describe(2, "virtio_net", "0000:00:03.0"), "");
 }
 
 // Runs `setup` (shell commands) and then `gather` in a child process inside a

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/linux/read_file.h"
 #include "platform/linux/text_linux.h"
 
 namespace hostprobe::linux_net {
@@ -19,8 +18,12 @@ bool Value(std::string_view line, std::string_view key, std::string_view* out) {
 
 }  // namespace
 
-UdevDatabase::UdevDatabase(const std::string& root) : dir_(Under(root, "/run/udev/data")) {
-  for (const std::string& name : ListDirectory(dir_)) {
+namespace {
+constexpr const char* kData = "/run/udev/data";
+}  // namespace
+
+UdevDatabase::UdevDatabase(const LinuxRoot& root) : root_(root) {
+  for (const std::string& name : root.List(kData)) {
     if (name.size() > 1 && name[0] == 'n') {
       const int64_t index = Number(std::string_view(name).substr(1));
       if (index > 0 && index <= INT32_MAX && std::to_string(index) == name.substr(1)) {
@@ -35,7 +38,7 @@ std::string UdevDatabase::Describe(int32_t index, const std::string& driver, con
   if (bus_info.empty() || bus_info == "N/A" || !std::binary_search(indexes_.begin(), indexes_.end(), index)) {
     return "";
   }
-  const std::string text = ReadSmallFile(dir_ + "/n" + std::to_string(index));
+  const std::string text = root_.Read(std::string(kData) + "/n" + std::to_string(index)).value_or("");
   std::string_view vendor, model, path, udev_driver;
   std::string_view rest = text;
   while (!rest.empty()) {

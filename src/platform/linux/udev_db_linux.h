@@ -5,12 +5,16 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/root/linux_root.h"
+
 namespace hostprobe::linux_net {
 
-// udev's database under `root` ("/" live), its directory listed once when made.
+// udev's database of the machine at `root`, its directory listed once when
+// made.
 class UdevDatabase {
  public:
-  explicit UdevDatabase(const std::string& root);
+  // `root` outlives the database.
+  explicit UdevDatabase(const LinuxRoot& root);
 
   // udev's vendor and model of the device at `index`, when its entry names
   // the hardware that the link's own namespace reports: its ID_PATH ends in
@@ -19,7 +23,7 @@ class UdevDatabase {
   std::string Describe(int32_t index, const std::string& driver, const std::string& bus_info) const;
 
  private:
-  std::string dir_;
+  const LinuxRoot& root_;
   std::vector<int32_t> indexes_;  // sorted
 };
 

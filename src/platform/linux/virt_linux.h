@@ -3,14 +3,12 @@
 // the machine's. CPUID comes from probes/cpuid.h (substitutable there).
 #pragma once
 
-#include <string>
-
+#include "platform/linux/root/linux_root.h"
 #include "platform/virt.h"
 
 namespace hostprobe {
 
-// `root` is prefixed to every absolute path read: "" reads the machine.
-VmFacts ReadVmFactsUnder(const std::string& root);
-ContainerFacts ReadContainerFactsUnder(const std::string& root);
+VmFacts ReadVmFactsUnder(const LinuxRoot& root);
+ContainerFacts ReadContainerFactsUnder(const LinuxRoot& root);
 
 }  // namespace hostprobe

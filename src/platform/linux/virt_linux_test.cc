@@ -155,7 +155,7 @@ TEST(VirtLinuxTest, HypervisorNames) {
   int n = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string root = MakeRoot(dir.path() / std::to_string(n++), c.files);
+    const LinuxRoot root(MakeRoot(dir.path() / std::to_string(n++), c.files));
     ScopedCpuid cpuid(c.cpu);
     EXPECT_EQ(NameVirt(ReadVmFactsUnder(root), ReadContainerFactsUnder(root)).hypervisor, c.hypervisor);
   }
@@ -209,7 +209,7 @@ TEST(VirtLinuxTest, ContainerNames) {
   int n = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string root = MakeRoot(dir.path() / std::to_string(n++), c.files);
+    const LinuxRoot root(MakeRoot(dir.path() / std::to_string(n++), c.files));
     const VirtNames names = NameVirt(ReadVmFactsUnder(root), ReadContainerFactsUnder(root));
     EXPECT_EQ(names.container, c.container);
     EXPECT_EQ(names.hypervisor, "none");

@@ -1,13 +1,16 @@
-// Reading the live machine's files whole: every byte of files past the size
-// a reader once stopped at, nothing from what is not a regular file, and an
-// error naming a file too large to be sane.
-#include "platform/linux/read_file.h"
+// The Linux sources' view of the file system: paths of the machine under a
+// root, and reading its files whole (every byte of files past the size a
+// reader once stopped at, nothing from what is not a regular file, an error
+// naming a file too large to be sane).
+#include "platform/linux/root/linux_root.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -96,6 +99,43 @@ TEST(ReadWholeFileTest, TooLargeIsAnErrorNamingTheFile) {
       EXPECT_EQ(e.detail(), c.error ? c.error : "");
     }
   }
+}
+
+TEST(LinuxRootTest, PathsOfTheMachineUnderItsRoot) {
+  ScratchDir dir;
+  const std::string tree = (dir.path() / "machine").string();
+  std::filesystem::create_directories(tree + "/sys/class/net/eth0");
+  std::filesystem::create_directories(tree + "/sys/class/net/.hidden");
+  WriteFile(tree + "/sys/class/net/eth0/address", "52:54:00:12:34:56\nsecond\n");
+  std::filesystem::create_symlink("../../class/net/eth0", tree + "/sys/class/net/lo");
+  std::filesystem::create_symlink("../../../..", tree + "/sys/class/net/up");  // leaves the tree
+  const LinuxRoot live, fake(tree), slashed(tree + "/"), also_live("/");
+
+  struct Case {
+    const LinuxRoot& root;
+    const char* path;
+    std::string expected;
+  } paths[] = {
+      {live, "/proc/self/mountinfo", "/proc/self/mountinfo"},
+      {live, "/", "/"},
+      {also_live, "/sys", "/sys"},
+      {fake, "/sys/class/net", tree + "/sys/class/net"},
+      {fake, "/", tree},
+      {slashed, "/sys", tree + "/sys"},
+  };
+  for (const Case& c : paths) EXPECT_EQ(c.root.Path(c.path), c.expected) << c.path;
+
+  std::vector<std::string> names = fake.List("/sys/class/net");
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"eth0", "lo", "up"}));
+  EXPECT_EQ(fake.FirstLine("/sys/class/net/lo/address"), "52:54:00:12:34:56");
+  EXPECT_EQ(fake.FirstLine("/sys/class/net/none/address"), "");
+  EXPECT_EQ(fake.Canonical("/sys/class/net/lo"), "/sys/class/net/eth0");
+  EXPECT_EQ(fake.Canonical("/sys/class/net/up/.."), std::nullopt);
+  EXPECT_TRUE(fake.Exists("/sys/class/net/lo/address"));
+  EXPECT_FALSE(fake.Exists("/proc"));
+  EXPECT_EQ(live.BlockDevice("/dev/null"), std::nullopt);  // a character device
+  EXPECT_EQ(fake.BlockDevice("/sys/class/net/eth0/address"), std::nullopt);
 }
 
 }  // namespace
