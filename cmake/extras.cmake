@@ -20,3 +20,10 @@ if(HOSTPROBE_BENCH AND benchmark_FOUND)
   target_link_libraries(bench_reports PRIVATE hostprobe_cli hostprobe_network hostprobe_drives benchmark::benchmark benchmark::benchmark_main)
   target_include_directories(bench_reports PRIVATE ${PROJECT_SOURCE_DIR}/tests)
 endif()
+
+# The command line linked against the shared C++ runtime, for bench/startup.sh
+# to compare with hostprobe (built on demand only).
+if(NOT WIN32)
+  add_executable(hostprobe_dynamic EXCLUDE_FROM_ALL src/app/main.cc)
+  target_link_libraries(hostprobe_dynamic PRIVATE hostprobe_cli)
+endif()

@@ -1,7 +1,6 @@
 // hostprobe-window: the Qt window, started by hostprobe when a display is
 // available. Kept apart so that the command line never loads Qt.
 #include <QApplication>
-#include <QIcon>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -56,13 +55,15 @@ int main(int argc, char** argv) {
   g_default_handler = qInstallMessageHandler(OnQtMessage);
   QApplication app(argc, argv);  // takes Qt's own options out of argv
   QApplication::setDesktopFileName("hostprobe");
-  QApplication::setWindowIcon(QIcon::fromTheme("hostprobe"));
+  QApplication::setWindowIcon(hostprobe::WindowIcon());
   const std::vector<std::string> args(argv + 1, argv + argc);
   return hostprobe::RunWindow(args, [shown_fd] {
     g_shown = true;
     if (shown_fd >= 0) {
       const char byte = 1;
-      (void)::write(shown_fd, &byte, 1);
+      if (::write(shown_fd, &byte, 1) != 1) {
+        // hostprobe has gone or closed its end: nobody waits for the byte.
+      }
       ::close(shown_fd);
     }
   });
