@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Screenshots of the Linux window after a run, under Xvfb: one at 96 DPI
-# (docs/window-qt.png) and one at 192 DPI (build/window-qt-192.png).
+# Screenshots of the Linux window after a run, under Xvfb: at 96 DPI
+# (docs/window-qt.png), at 192 DPI (docs/window-qt-192dpi.png) and at 96 DPI
+# with an 18 pt desktop font (docs/window-qt-18pt.png: the GTK settings of a
+# desktop, read through Qt's gtk3 platform theme), where the form grows with
+# the font.
 # Needs a Linux build (build/linux) and xvfb, xdotool, imagemagick.
 # Usage: tools/window-screenshot.sh [BUILD_DIR]
 set -euo pipefail
@@ -12,8 +15,12 @@ if [ -z "${HOSTPROBE_IN_XVFB:-}" ]; then
 fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-shot() {  # shot OUT.png FONT_DPI
-  (cd "$work" && QT_FONT_DPI=$2 "$build/hostprobe" --replay "$root/tests/fixtures/window_plain.json") &
+mkdir -p "$work/config/gtk-3.0"
+printf '[Settings]\ngtk-font-name=DejaVu Sans 18\n' >"$work/config/gtk-3.0/settings.ini"
+shot() {  # shot OUT.png FONT_DPI [ENV=VALUE...]
+  local out=$1 dpi=$2
+  shift 2
+  (cd "$work" && env QT_FONT_DPI="$dpi" "$@" "$build/hostprobe" --replay "$root/tests/fixtures/window_plain.json") &
   local pid=$! wid=""
   for _ in $(seq 100); do
     wid=$(xdotool search --name '^hostprobe$' 2>/dev/null | head -1 || true)
@@ -24,10 +31,11 @@ shot() {  # shot OUT.png FONT_DPI
   sleep 0.5
   xdotool key --window "$wid" Return   # START TESTU 1/2, the default button
   sleep 1
-  import -window "$wid" "$1"
+  import -window "$wid" "$out"
   xdotool key --window "$wid" Escape 2>/dev/null || true
   wait "$pid"
-  echo "$1: $(identify -format '%wx%h' "$1")"
+  echo "$out: $(identify -format '%wx%h' "$out")"
 }
 shot "$root/docs/window-qt.png" 96
-shot "$root/build/window-qt-192.png" 192
+shot "$root/docs/window-qt-192dpi.png" 192
+shot "$root/docs/window-qt-18pt.png" 96 QT_QPA_PLATFORMTHEME=gtk3 XDG_CONFIG_HOME="$work/config"

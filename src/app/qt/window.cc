@@ -1,10 +1,15 @@
 #include "app/qt/window.h"
 
+#include <QFontMetrics>
+#include <QIcon>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QString>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 #include <iostream>
 #include <new>
@@ -58,6 +63,30 @@ void Place(QWidget* widget, const TwipRect& r, int dpi_x, int dpi_y) {
                       TwipsToPixels(r.top + r.height, dpi_y) - top);
 }
 
+// The smallest DPI at or above `dpi` at which the twip rectangle `r` holds
+// `needed` pixels across (`across`) or down.
+int DpiToHold(const TwipRect& r, int needed, int dpi, bool across) {
+  const int twips = across ? r.width : r.height;
+  const int edge = across ? r.left : r.top;
+  while (TwipsToPixels(edge + twips, dpi) - TwipsToPixels(edge, dpi) < needed) ++dpi;
+  return dpi;
+}
+
+// The size a button needs to show its caption unclipped: the caption, half
+// an average character on either side, and the style's frame around it.
+QSize CaptionRoom(QPushButton& button) {
+  button.ensurePolished();
+  const QFontMetrics metrics(button.font());
+  QStyleOptionButton option;
+  option.initFrom(&button);
+  option.text = button.text();
+  option.rect = QRect(0, 0, 1000, 1000);
+  const QRect contents = button.style()->subElementRect(QStyle::SE_PushButtonContents, &option, &button);
+  return QSize(metrics.horizontalAdvance(button.text()) + metrics.averageCharWidth() +
+                   (option.rect.width() - contents.width()),
+               metrics.height() + (option.rect.height() - contents.height()));
+}
+
 void ShowError(QWidget* parent, const std::string& text) {
   QMessageBox::critical(parent, kTitle, QString::fromUtf8(text.c_str()));
 }
@@ -66,6 +95,7 @@ void ShowError(QWidget* parent, const std::string& text) {
 
 FrmTest::FrmTest(Platform& platform, QWidget* parent) : QDialog(parent) {
   setWindowTitle(kTitle);
+  setWindowIcon(WindowIcon());
   // A plain top-level window: no "?" button, but minimize like any window.
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -93,8 +123,27 @@ FrmTest::FrmTest(Platform& platform, QWidget* parent) : QDialog(parent) {
   // rejects the dialog, which is Konec.
   command1_[0]->setDefault(true);
 
-  const int dpi_x = logicalDpiX();
-  const int dpi_y = logicalDpiY();
+  // The twips are converted at the screen's DPI, or at a higher one where the
+  // font needs it: the whole form grows in proportion until every button
+  // holds its caption (a large font on an ordinary screen).
+  int dpi_x = logicalDpiX();
+  int dpi_y = logicalDpiY();
+  struct {
+    QPushButton* button;
+    TwipRect rect;
+  } const buttons[] = {{command1_[0], kCommand1[0]}, {command1_[1], kCommand1[1]},
+                       {command2_, kCommand2}, {test_, kTest}};
+  for (const auto& b : buttons) {
+    const QSize needed = CaptionRoom(*b.button);
+    dpi_x = DpiToHold(b.rect, needed.width(), dpi_x, true);
+    dpi_y = DpiToHold(b.rect, needed.height(), dpi_y, false);
+  }
+  // One scale for both directions keeps the form's proportions.
+  const double grow = std::max(double(dpi_x) / logicalDpiX(), double(dpi_y) / logicalDpiY());
+  layout_dpi_x_ = std::max(dpi_x, static_cast<int>(std::ceil(logicalDpiX() * grow)));
+  layout_dpi_y_ = std::max(dpi_y, static_cast<int>(std::ceil(logicalDpiY() * grow)));
+  dpi_x = layout_dpi_x_;
+  dpi_y = layout_dpi_y_;
   setFixedSize(TwipsToPixels(kClientWidth, dpi_x), TwipsToPixels(kClientHeight, dpi_y));
   Place(txt_, kTxt, dpi_x, dpi_y);
   Place(command1_[0], kCommand1[0], dpi_x, dpi_y);
@@ -118,6 +167,16 @@ FrmTest::FrmTest(Platform& platform, QWidget* parent) : QDialog(parent) {
 }
 
 FrmTest::~FrmTest() = default;
+
+QIcon WindowIcon() {
+  // The bitmaps rendered from docs/hostprobe.svg, built in: the window has
+  // its icon whatever icon theme is installed.
+  QIcon icon;
+  for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+    icon.addFile(QStringLiteral(":/hostprobe/icons/hostprobe-%1.png").arg(size), QSize(size, size));
+  }
+  return icon;
+}
 
 template <typename Handler>
 void FrmTest::Handle(Handler handler) {

@@ -1,5 +1,6 @@
 // The Linux window frmTest: the multi-line text box Txt and the four buttons
-// of the tool, laid out from twips through the screen's logical DPI. Every
+// of the tool, laid out from twips through the screen's logical DPI (raised
+// in proportion where the font needs more room). Every
 // click runs on the window's thread; a run does not process events, so clicks
 // made meanwhile are handled after it, in order.
 #pragma once
@@ -13,6 +14,7 @@
 #include "session/text_box.h"
 #include "platform/platform.h"
 
+class QIcon;
 class QPlainTextEdit;
 class QPushButton;
 
@@ -30,6 +32,11 @@ class FrmTest : public QDialog {
   QPushButton* Test() const { return test_; }
   QPushButton* Command2() const { return command2_; }
 
+  // The DPI the twips are converted at: the screen's, raised in proportion
+  // where the font needs larger buttons.
+  int LayoutDpiX() const { return layout_dpi_x_; }
+  int LayoutDpiY() const { return layout_dpi_y_; }
+
  private:
   // Runs one click handler; an error shows a message box naming it and ends
   // the window with result 1.
@@ -40,9 +47,14 @@ class FrmTest : public QDialog {
   QPushButton* command1_[2];
   QPushButton* test_;
   QPushButton* command2_;
+  int layout_dpi_x_ = 0;
+  int layout_dpi_y_ = 0;
   std::unique_ptr<TextBox> text_box_;
   std::unique_ptr<Session> session_;
 };
+
+// The window's icon, the one of the desktop entry (built into the program).
+QIcon WindowIcon();
 
 // The window program: parses `args` (without the program name: nothing, or
 // --replay FILE), opens the platform and runs the window until it ends.

@@ -3,6 +3,9 @@
 // run, and errors ending the window with a message box.
 #include <QApplication>
 #include <QDir>
+#include <QFont>
+#include <QFontMetrics>
+#include <QIcon>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -17,6 +20,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -148,6 +152,9 @@ class WindowTest : public QObject {
     FrmTest w(platform);
     w.show();
     QCOMPARE(w.windowTitle(), QStringLiteral("hostprobe"));
+    // The default font fits the form as drawn: the screen's DPI, unchanged.
+    QCOMPARE(w.LayoutDpiX(), w.logicalDpiX());
+    QCOMPARE(w.LayoutDpiY(), w.logicalDpiY());
     const int dx = w.logicalDpiX(), dy = w.logicalDpiY();
     auto px = [](int twips, int dpi) { return TwipsToPixels(twips, dpi); };
     QCOMPARE(w.size(), QSize(px(6855, dx), px(4635, dy)));
@@ -175,6 +182,59 @@ class WindowTest : public QObject {
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
       QCOMPARE(QApplication::focusWidget(), next);
     }
+  }
+
+  // A larger font grows the whole form in proportion: every caption fits its
+  // button, and every control keeps its twip rectangle at the raised DPI.
+  void layoutGrowsWithTheFont_data() {
+    QTest::addColumn<int>("points");
+    QTest::newRow("9 pt") << 9;
+    QTest::newRow("18 pt") << 18;
+    QTest::newRow("30 pt") << 30;
+  }
+  void layoutGrowsWithTheFont() {
+    QFETCH(int, points);
+    struct RestoreFont {
+      QFont font = QApplication::font();
+      ~RestoreFont() { QApplication::setFont(font); }
+    } restore;
+    QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), points));
+    Platform platform = MakeReplayPlatform(ReadSnapshotFile(Fixture("window_plain.json")));
+    FrmTest w(platform);
+    w.show();
+    const int dx = w.LayoutDpiX(), dy = w.LayoutDpiY();
+    QVERIFY(dx >= w.logicalDpiX() && dy >= w.logicalDpiY());
+    if (points >= 18) QVERIFY(dx > w.logicalDpiX());
+    // The same scale across and down (to the DPI's rounding).
+    QVERIFY2(std::abs(dx * w.logicalDpiY() - dy * w.logicalDpiX()) <= w.logicalDpiX(),
+             qPrintable(QStringLiteral("%1 / %2").arg(dx).arg(dy)));
+    auto px = [](int twips, int dpi) { return TwipsToPixels(twips, dpi); };
+    QCOMPARE(w.size(), QSize(px(6855, dx), px(4635, dy)));
+    QCOMPARE(w.Txt()->geometry(), QRect(0, 0, px(6855, dx), px(3975, dy)));
+    struct {
+      QPushButton* button;
+      int left, width;
+    } buttons[] = {{w.Command1(0), 120, 1695}, {w.Command1(1), 2040, 1695}, {w.Test(), 3840, 975},
+                   {w.Command2(), 4920, 1815}};
+    for (const auto& b : buttons) {
+      QCOMPARE(b.button->geometry(),
+               QRect(px(b.left, dx), px(4080, dy), px(b.left + b.width, dx) - px(b.left, dx),
+                     px(4080 + 375, dy) - px(4080, dy)));
+      const QFontMetrics metrics(b.button->font());
+      QCOMPARE(b.button->font().pointSize(), points);
+      // Room for the caption and the button's frame on both sides.
+      QVERIFY2(metrics.horizontalAdvance(b.button->text()) + 8 <= b.button->width(),
+               qPrintable(b.button->text()));
+      QVERIFY2(metrics.height() + 4 <= b.button->height(), qPrintable(b.button->text()));
+    }
+  }
+
+  void windowHasItsIcon() {
+    Platform platform = MakeReplayPlatform(ReadSnapshotFile(Fixture("window_plain.json")));
+    FrmTest w(platform);
+    QVERIFY(!w.windowIcon().isNull());
+    const QList<QSize> sizes = w.windowIcon().availableSizes();
+    for (int n : {16, 32, 48, 256}) QVERIFY2(sizes.contains(QSize(n, n)), qPrintable(QString::number(n)));
   }
 
   void startButtonsRunTheEightTests_data() {
