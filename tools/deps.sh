@@ -13,7 +13,8 @@ if [ "${1:-all}" = all ]; then
   want+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 xvfb xauth
          clang libclang-rt-14-dev libbenchmark-dev hyperfine time tmux iproute2 procps
          file dpkg-dev x11-apps imagemagick xdotool
-         libfuse3-dev fuse3)
+         libfuse3-dev fuse3
+         lintian rpm desktop-file-utils appstream zip unzip x11-utils gzip binutils-mingw-w64-x86-64)
 fi
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 missing=()

@@ -27,6 +27,7 @@ stage "Linux packages (.deb)"
  dpkg-deb -c hostprobe_*_amd64.deb | grep ' ./usr/bin/hostprobe$' >/dev/null &&
  dpkg-deb -c hostprobe-window_*_amd64.deb | grep '/usr/libexec/hostprobe/hostprobe-window$' >/dev/null &&
  ls -1 ./*.deb)
+tools/check-packages.sh build/linux   # lintian, desktop entry, AppStream, RPMs, the window's icon
 
 # Wine prefixes are made under build/ once the packages are in (a prefix made
 # before 32-bit Wine was installed would fail the i686 programs).
@@ -39,6 +40,7 @@ if [ -f cmake/mingw-x86_64.cmake ]; then
   cmake --build --preset windows-x64 -j"$jobs"
   ctest --preset windows-x64
   tools/compare-windows-replay.sh build/linux/hostprobe build/windows-x64/hostprobe.exe /usr/lib/wine/wine64
+  tools/check-packages.sh --windows build/windows-x64 /usr/lib/wine/wine64   # the release zip
 fi
 
 if [ -f cmake/mingw-i686.cmake ]; then
