@@ -88,7 +88,7 @@ Options Parse(const std::vector<std::string>& args) {
       if (o.replay) throw UsageError{"--replay given twice"};
       o.replay = value();
       if (o.replay->empty()) throw UsageError{"--replay needs a file name"};
-    } else if (arg == "--help" || arg == "-h") {
+    } else if (arg == "--help" || arg == "-h" || arg == "-?" || arg == "/?") {  // /? as on Windows
       no_value();
       info = Options::Mode::kHelp;
     } else if (arg == "--version") {

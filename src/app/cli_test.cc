@@ -148,12 +148,17 @@ TEST(CliTest, CaptureReplacesTheFileOnlyWhenWrittenWhole) {
 
 TEST(CliTest, HelpAndVersion) {
   for (const std::vector<std::string>& args : {std::vector<std::string>{"--help"},
+                                               std::vector<std::string>{"-h"},
+                                               std::vector<std::string>{"-?"},
+                                               std::vector<std::string>{"/?"},
                                                std::vector<std::string>{"--test", "--help"},
                                                std::vector<std::string>{"--version", "--help", "--"}}) {
     auto help = RunCliCapture(args);
     EXPECT_EQ(help.code, 0);
     EXPECT_EQ(help.out, UsageText());
   }
+  // Every spelling of the help is listed in it.
+  EXPECT_NE(UsageText().find("-h, -?, /?, --help"), std::string::npos) << UsageText();
   auto version = RunCliCapture({"--version"});
   EXPECT_EQ(version.code, 0);
   EXPECT_EQ(version.out.rfind("hostprobe ", 0), 0u);
