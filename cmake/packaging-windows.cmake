@@ -1,19 +1,33 @@
-# The Windows release zip: hostprobe.exe, its console twin hostprobe.com,
-# vmware.dll and the README side by side (hostprobe.exe loads vmware.dll from
-# its own directory, hostprobe.com starts hostprobe.exe from its own). One zip
-# per architecture: hostprobe-<version>-win64.zip or -win32.zip.
-install(TARGETS hostprobe hostprobe_twin RUNTIME DESTINATION . COMPONENT release)
-install(TARGETS hostprobe_probes RUNTIME DESTINATION . COMPONENT release)
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . COMPONENT release)
-
-set(CPACK_GENERATOR ZIP)
-set(CPACK_PACKAGE_NAME hostprobe)
-set(CPACK_PACKAGE_VENDOR "hostprobe")
+# The Windows release zip: one folder hostprobe-<version>-win64 (or -win32)
+# with hostprobe.exe, its console twin hostprobe.com, vmware.dll, a README for
+# users and the licence, side by side (hostprobe.exe loads vmware.dll from its
+# own directory, hostprobe.com starts hostprobe.exe from its own).
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(CPACK_SYSTEM_NAME win64)
 else()
   set(CPACK_SYSTEM_NAME win32)
 endif()
+set(CPACK_PACKAGE_FILE_NAME hostprobe-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME})
+set(folder ${CPACK_PACKAGE_FILE_NAME})
+# Text files with CR LF, for every Notepad.
+foreach(pair "packaging/windows/README.txt|README.txt" "LICENSE|LICENSE.txt")
+  string(REPLACE "|" ";" pair "${pair}")
+  list(GET pair 0 source)
+  list(GET pair 1 name)
+  file(READ ${PROJECT_SOURCE_DIR}/${source} text)
+  string(REPLACE "@VERSION@" "${PROJECT_VERSION}" text "${text}")
+  string(REPLACE "\n" "\r\n" text "${text}")
+  file(WRITE ${PROJECT_BINARY_DIR}/release/${name} "${text}")
+  install(FILES ${PROJECT_BINARY_DIR}/release/${name} DESTINATION ${folder} COMPONENT release)
+endforeach()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${PROJECT_SOURCE_DIR}/packaging/windows/README.txt ${PROJECT_SOURCE_DIR}/LICENSE)
+install(TARGETS hostprobe hostprobe_twin RUNTIME DESTINATION ${folder} COMPONENT release)
+install(TARGETS hostprobe_probes RUNTIME DESTINATION ${folder} COMPONENT release)
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME hostprobe)
+set(CPACK_PACKAGE_VENDOR "The hostprobe developers")
 set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL release)
 set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
