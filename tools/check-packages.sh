@@ -40,7 +40,7 @@ if [ "${1:-}" = --windows ]; then
   # A version resource and an icon in every program (windres reads them back).
   for f in hostprobe.exe hostprobe.com vmware.dll; do
     res=$(x86_64-w64-mingw32-windres -J coff -O rc -i "$work/$top/$f" 2>&1 || true)
-    grep -q "VALUE \"OriginalFilename\", \"$f\"" <<<"$res" && grep -q '^1 ICON' <<<"$res" \
+    grep -q "VALUE \"OriginalFilename\", \"$f\"" <<<"$res" && grep -q '^1 14 /\* RT_GROUP_ICON' <<<"$res" \
       && ok "$f has a version resource and an icon" || fail "$f resources: $(head -c 300 <<<"$res")"
   done
   [ "$failures" = 0 ] || { echo "check-packages: $failures check(s) failed" >&2; exit 1; }
