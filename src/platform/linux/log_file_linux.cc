@@ -41,7 +41,9 @@ class LinuxLogFile : public LogFile {
         const int err = n < 0 ? errno : ENOSPC;
         // A record is in the log whole or not at all: cut off the part that
         // did fit, so the next run does not append onto a torn record.
-        if (done > 0 && start >= 0) (void)ftruncate(fd, start);
+        if (done > 0 && start >= 0 && ftruncate(fd, start) != 0) {
+          // Reported below is the write's own error, not the cut's.
+        }
         close(fd);
         Fail("cannot write", err);
       }

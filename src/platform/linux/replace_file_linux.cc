@@ -95,7 +95,9 @@ std::optional<std::string> ReplaceWholeFile(const std::string& path, std::string
   if (fsync(fd) != 0) return fail(errno);
   if (replacing) {
     if (fchmod(fd, old.st_mode & 07777) != 0) return fail(errno);
-    if (geteuid() == 0) (void)fchown(fd, old.st_uid, old.st_gid);
+    if (geteuid() == 0 && fchown(fd, old.st_uid, old.st_gid) != 0) {
+      // The owner is kept where it can be; the new file is still whole.
+    }
   }
   if (!named) {
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
