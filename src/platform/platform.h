@@ -2,6 +2,7 @@
 // platform comes from the OS sources, a replayed one from a snapshot file.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -26,8 +27,9 @@ struct Platform {
 // The live machine's platform (one implementation per OS).
 Platform MakeLivePlatform();
 
-// The log file in the current directory (one implementation per OS).
-std::unique_ptr<LogFile> MakeLogFile();
+// The log file in the current directory (one implementation per OS), which
+// waits at most `lock_wait` for another run's record.
+std::unique_ptr<LogFile> MakeLogFile(std::chrono::milliseconds lock_wait = kLogLockWait);
 
 // The real clock in the user's locale (one implementation per OS).
 std::unique_ptr<Clock> MakeClock();

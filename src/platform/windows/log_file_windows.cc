@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <algorithm>
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -10,54 +12,115 @@
 namespace hostprobe {
 namespace {
 
-class LogFileWindows : public LogFile {
+// Every writer of the log locks this one byte, near the last a file could
+// have: it never holds data, so readers of the log are never kept out.
+constexpr DWORD kLockOffsetLow = 0xFFFFFFFE;
+constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
+
+class Handle {
  public:
-  // FILE_APPEND_DATA without FILE_WRITE_DATA makes every write land at the end
-  // of the file, also when another process appends to the same log.
-  void Append(std::string_view bytes) override {
-    const HANDLE file = CreateFileW(L"TEST_OUT.TXT", FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) Fail("cannot open", GetLastError());
-    if (GetFileType(file) != FILE_TYPE_DISK) {
-      CloseHandle(file);
-      throw Error(ErrorKind::kFile, std::string("cannot open ") + kLogFileName + ": not a regular file");
-    }
-    DWORD written = 0;
-    const BOOL ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    const DWORD error = ok ? (written == bytes.size() ? 0 : ERROR_DISK_FULL) : GetLastError();
-    LARGE_INTEGER end{};
-    const bool torn = error != 0 && written > 0 && GetFileSizeEx(file, &end);
-    if (!CloseHandle(file) && error == 0) Fail("cannot close", GetLastError());
-    if (error != 0) {
-      // A record is in the log whole or not at all: cut off the part that did
-      // fit, so the next run does not append onto a torn record.
-      if (torn) CutTo(end.QuadPart - written);
-      Fail("cannot write", error);
-    }
+  explicit Handle(HANDLE h) : h_(h) {}
+  ~Handle() {
+    if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  HANDLE get() const { return h_; }
+  // Closes now; 0 or the error of CloseHandle.
+  DWORD Close() {
+    const BOOL ok = CloseHandle(h_);
+    h_ = INVALID_HANDLE_VALUE;
+    return ok ? 0 : GetLastError();
   }
 
  private:
-  // Setting the end of file needs write access, which an append-only handle
-  // lacks: a second handle does it.
-  static void CutTo(LONGLONG length) {
-    if (length < 0) return;
-    const HANDLE file = CreateFileW(L"TEST_OUT.TXT", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
-    LARGE_INTEGER at{};
-    at.QuadPart = length;
-    if (SetFilePointerEx(file, at, nullptr, FILE_BEGIN)) SetEndOfFile(file);
-    CloseHandle(file);
+  HANDLE h_;
+};
+
+class LogFileWindows : public LogFile {
+ public:
+  explicit LogFileWindows(std::chrono::milliseconds lock_wait) : lock_wait_(lock_wait) {}
+
+  // Each record is written under a lock every run takes, at the end of the
+  // file as the lock found it, by explicit offsets: the records of
+  // concurrent runs never meet, also where the system's own append keeps an
+  // offset per handle (Wine) or a file system takes a record in many short
+  // writes, and a record that does not fit is cut back to where it began.
+  void Append(std::string_view bytes) override {
+    Handle file(CreateFileW(L"TEST_OUT.TXT", GENERIC_WRITE | FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                            nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE) Fail("cannot open", GetLastError());
+    if (GetFileType(file.get()) != FILE_TYPE_DISK) {
+      throw Error(ErrorKind::kFile, std::string("cannot open ") + kLogFileName + ": not a regular file");
+    }
+    Lock(file.get());
+    LARGE_INTEGER end{};
+    if (!GetFileSizeEx(file.get(), &end)) Fail("cannot write", GetLastError());
+    const ULONGLONG start = static_cast<ULONGLONG>(end.QuadPart);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
+      const ULONGLONG at = start + done;
+      OVERLAPPED where{};
+      where.Offset = static_cast<DWORD>(at);
+      where.OffsetHigh = static_cast<DWORD>(at >> 32);
+      DWORD written = 0;
+      const BOOL ok = WriteFile(file.get(), bytes.data() + done, chunk, &written, &where);
+      if (!ok || written == 0) {
+        const DWORD error = ok ? ERROR_DISK_FULL : GetLastError();
+        std::string message = Reason("cannot write", error);
+        // A record is in the log whole or not at all: cut off the part that
+        // did fit, so the next run does not append onto a torn record.
+        if (done > 0) {
+          LARGE_INTEGER back{};
+          back.QuadPart = static_cast<LONGLONG>(start);
+          if (!SetFilePointerEx(file.get(), back, nullptr, FILE_BEGIN) || !SetEndOfFile(file.get())) {
+            message += " and the partial record could not be removed: " + SystemErrorText(GetLastError());
+          }
+        }
+        throw Error(ErrorKind::kFile, message);
+      }
+      done += written;
+    }
+    // Closing the handle also gives up the lock.
+    if (const DWORD error = file.Close()) Fail("cannot close", error);
   }
 
-  [[noreturn]] static void Fail(const char* what, DWORD error) {
-    throw Error(ErrorKind::kFile, std::string(what) + " " + kLogFileName + ": " + SystemErrorText(error));
+ private:
+  void Lock(HANDLE file) const {
+    const auto deadline = std::chrono::steady_clock::now() + lock_wait_;
+    for (;;) {
+      OVERLAPPED where{};
+      where.Offset = kLockOffsetLow;
+      where.OffsetHigh = kLockOffsetHigh;
+      if (LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where)) return;
+      const DWORD error = GetLastError();
+      // A file system without locks has nothing to wait for.
+      if (error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION) return;
+      if (error != ERROR_LOCK_VIOLATION && error != ERROR_IO_PENDING) Fail("cannot lock", error);
+      if (std::chrono::steady_clock::now() >= deadline) {
+        throw Error(ErrorKind::kFile, std::string("cannot write ") + kLogFileName +
+                                          ": file locked by another process");
+      }
+      Sleep(10);
+    }
   }
+
+  static std::string Reason(const char* what, DWORD error) {
+    return std::string(what) + " " + kLogFileName + ": " + SystemErrorText(error);
+  }
+  [[noreturn]] static void Fail(const char* what, DWORD error) {
+    throw Error(ErrorKind::kFile, Reason(what, error));
+  }
+
+  std::chrono::milliseconds lock_wait_;
 };
 
 }  // namespace
 
-std::unique_ptr<LogFile> MakeLogFile() { return std::make_unique<LogFileWindows>(); }
+std::unique_ptr<LogFile> MakeLogFile(std::chrono::milliseconds lock_wait) {
+  return std::make_unique<LogFileWindows>(lock_wait);
+}
 
 }  // namespace hostprobe
