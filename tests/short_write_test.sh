@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Concurrent runs on a file system that takes at most 100 bytes per write:
+# four runs append ten passes each to one log at the same time, every one
+# exits 0, and the log holds their 360 records whole, each record 40 times.
+# The test runs in a private mount namespace and always ends the file system.
+# Usage: tests/short_write_test.sh HOSTPROBE SHORT_WRITE_FUSE_FS FIXTURE   (exit 77: skipped)
+set -u
+exe=$(realpath "${1:?usage: short_write_test.sh HOSTPROBE SHORT_WRITE_FUSE_FS FIXTURE}")
+fs_program=${2:+$(realpath "$2")}
+fixture=$(realpath "$3")
+
+skip() { echo "SKIPPED: $*"; exit 77; }
+fail() { echo "FAILED: $*"; exit 1; }
+
+[ -n "$fs_program" ] && [ -x "$fs_program" ] || skip "the test file system was not built (libfuse3-dev missing)"
+[ -c /dev/fuse ] && [ -r /dev/fuse ] && [ -w /dev/fuse ] || skip "/dev/fuse is missing or not usable here"
+
+if [ -z "${SHORT_WRITE_TEST_NS:-}" ]; then
+  if [ "$(id -u)" -eq 0 ]; then ns=(unshare -m --propagation private); else ns=(unshare -Urm --propagation private); fi
+  "${ns[@]}" true 2>/dev/null || skip "no right to make a private mount namespace (${ns[*]})"
+  SHORT_WRITE_TEST_NS=1 exec "${ns[@]}" "$0" "$@"
+fi
+
+work=$(mktemp -d)
+mnt=$work/short
+mkdir "$mnt"
+fs_pid=''
+mounted() { grep -q " $mnt " /proc/self/mountinfo; }
+finish() {
+  [ -n "$fs_pid" ] && kill -9 "$fs_pid" 2>/dev/null
+  fusermount3 -uz "$mnt" 2>/dev/null || umount -l "$mnt" 2>/dev/null
+  mounted || rm -rf "$work"
+}
+trap finish EXIT
+
+"$fs_program" -f -o fsname=shortfs "$mnt" 2>"$work/fs.err" &
+fs_pid=$!
+disown "$fs_pid"
+for _ in $(seq 100); do mounted && break; kill -0 "$fs_pid" 2>/dev/null || break; sleep 0.05; done
+if ! mounted; then
+  if grep -qiE 'permission|not permitted|fusermount' "$work/fs.err"; then
+    skip "no right to mount a FUSE file system: $(head -1 "$work/fs.err")"
+  fi
+  fail "the test file system did not mount: $(cat "$work/fs.err")"
+fi
+
+# One pass alone: the nine records every later pass repeats.
+cd "$work" || fail "no work directory"
+"$exe" --replay "$fixture" --pass 1 >/dev/null || fail "a plain pass failed"
+mv TEST_OUT.TXT one.txt
+
+cd "$mnt" || fail "cannot enter the mount"
+pids=()
+for w in 1 2 3 4; do
+  (for i in $(seq 10); do "$exe" --replay "$fixture" --pass 1 >/dev/null || exit 1; done) &
+  pids+=($!)
+done
+for pid in "${pids[@]}"; do wait "$pid" || fail "a writer failed"; done
+cp TEST_OUT.TXT "$work/log.txt"
+cd "$work" || fail "no work directory"
+
+# Every record of the log is one of the nine, and each came 40 times.
+perl -0777 -e '
+  open my $f, "<", "one.txt" or die; binmode $f; my $one = <$f>;
+  open my $g, "<", "log.txt" or die; binmode $g; my $log = <$g>;
+  my @records = split /(?<="\r\n)(?=")/, $one;
+  my %seen;
+  my $at = 0;
+  while ($at < length $log) {
+    my $found;
+    for my $r (@records) {
+      if (substr($log, $at, length $r) eq $r) { $found = $r; last; }
+    }
+    die "no whole record at byte $at\n" unless defined $found;
+    $seen{$found}++;
+    $at += length $found;
+  }
+  for my $r (@records) {
+    my $n = $seen{$r} // 0;
+    die "a record came $n times, not 40\n" unless $n == 40;
+  }
+  print "short writes: 360 whole records of 4 concurrent writers\n";
+' || fail "torn or lost records"
