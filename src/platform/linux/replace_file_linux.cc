@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,6 +49,58 @@ int MakeNewName(const std::string& dir, const std::function<int(const std::strin
   return EEXIST;
 }
 
+// Everything that could end the program, held while a named temporary file
+// exists, so that Ctrl-C or a SIGTERM cannot leave it behind.
+class SignalsHeld {
+ public:
+  SignalsHeld() {
+    sigset_t all;
+    sigfillset(&all);
+    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS}) sigdelset(&all, sig);
+    held_ = pthread_sigmask(SIG_BLOCK, &all, &previous_) == 0;
+  }
+  ~SignalsHeld() {
+    if (held_) pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t previous_;
+  bool held_ = false;
+};
+
+// Writes `bytes` to the new file `fd`, flushes them and gives the file the
+// replaced one's permissions. 0 or the errno value.
+int Fill(int fd, std::string_view bytes, const struct stat* replaced) {
+  int err = 0;
+  if (!WriteAll(fd, bytes, &err)) return err;
+  if (fsync(fd) != 0) return errno;
+  if (replaced != nullptr) {
+    if (fchmod(fd, replaced->st_mode & 07777) != 0) return errno;
+    if (geteuid() == 0 && fchown(fd, replaced->st_uid, replaced->st_gid) != 0) {
+      // The owner is kept where it can be; the new file is still whole.
+    }
+  }
+  return 0;
+}
+
+// Closes the new file named `temporary` and renames it over `path`; on
+// failure removes it. 0 or the errno value.
+int Finish(int fd, const std::string& temporary, const std::string& path) {
+  if (close(fd) != 0 && errno != EINTR) {
+    const int err = errno;
+    unlink(temporary.c_str());
+    return err;
+  }
+  if (rename(temporary.c_str(), path.c_str()) != 0) {
+    const int err = errno;
+    unlink(temporary.c_str());
+    return err;
+  }
+  return 0;
+}
+
 }  // namespace
 
 std::optional<std::string> ReplaceWholeFile(const std::string& path, std::string_view bytes) {
@@ -68,55 +121,50 @@ std::optional<std::string> ReplaceWholeFile(const std::string& path, std::string
   } else if (errno != ENOENT) {
     return Reason(errno);
   }
-
+  const struct stat* replaced = replacing ? &old : nullptr;
   const std::string dir = DirectoryOf(path);
-  // An unnamed file in the target's directory: a capture killed before the
-  // rename leaves nothing behind. Where the file system cannot make one, a
-  // new name created exclusively takes its place.
-  std::string temporary;
-  bool named = false;
+
+  // An unnamed file in the target's directory, named only once it is whole:
+  // a capture killed before the rename leaves nothing behind. It is named
+  // through /proc/self/fd.
   int fd = open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return Reason(errno);
-    const int err = MakeNewName(dir, [&fd](const std::string& name) {
-      fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-      return fd < 0 ? errno : 0;
-    }, &temporary);
-    if (err != 0) return Reason(err);
-    named = true;
-  }
-  auto fail = [&](int err) -> std::optional<std::string> {
-    close(fd);
-    if (named) unlink(temporary.c_str());
-    return Reason(err);
-  };
-  int err = 0;
-  if (!WriteAll(fd, bytes, &err)) return fail(err);
-  if (fsync(fd) != 0) return fail(errno);
-  if (replacing) {
-    if (fchmod(fd, old.st_mode & 07777) != 0) return fail(errno);
-    if (geteuid() == 0 && fchown(fd, old.st_uid, old.st_gid) != 0) {
-      // The owner is kept where it can be; the new file is still whole.
+  if (fd >= 0) {
+    if (const int err = Fill(fd, bytes, replaced)) {
+      close(fd);
+      return Reason(err);
     }
-  }
-  if (!named) {
     const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    const int err = MakeNewName(dir, [&self](const std::string& name) {
+    std::string temporary;
+    const SignalsHeld held;
+    const int link_err = MakeNewName(dir, [&self](const std::string& name) {
       return linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
     }, &temporary);
-    if (err != 0) return fail(err);
-    named = true;
+    if (link_err == 0) {
+      const int err = Finish(fd, temporary, path);
+      return err == 0 ? std::nullopt : std::optional<std::string>(Reason(err));
+    }
+    close(fd);
+    // Without /proc (a minimal container) the unnamed file cannot be named:
+    // a named one takes its place below.
+  } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+    return Reason(errno);
   }
-  if (close(fd) != 0) {
-    const int close_err = errno;
+
+  // A new name created exclusively, held with the signals so that it is
+  // either renamed over `path` or removed.
+  const SignalsHeld held;
+  std::string temporary;
+  const int err = MakeNewName(dir, [&fd](const std::string& name) {
+    fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    return fd < 0 ? errno : 0;
+  }, &temporary);
+  if (err != 0) return Reason(err);
+  if (const int fill_err = Fill(fd, bytes, replaced)) {
+    close(fd);
     unlink(temporary.c_str());
-    return Reason(close_err);
+    return Reason(fill_err);
   }
-  if (rename(temporary.c_str(), path.c_str()) != 0) {
-    const int rename_err = errno;
-    unlink(temporary.c_str());
-    return Reason(rename_err);
-  }
+  if (const int finish_err = Finish(fd, temporary, path)) return Reason(finish_err);
   return std::nullopt;
 }
 
