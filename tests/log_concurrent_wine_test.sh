@@ -7,7 +7,7 @@
 # overwrote each other).
 # Usage: log_concurrent_wine_test.sh WINE HOSTPROBE.EXE
 set -uo pipefail
-wine=$1 exe=$2
+wine=$1 exe=$(realpath "$2") here=$(realpath "$(dirname "$0")")
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 cd "$dir" || exit 1
@@ -24,7 +24,7 @@ fail() { echo "log_concurrent_wine_test: $*" >&2; exit 1; }
   printf '] } }'
 } >many.json
 
-"$(dirname "$0")/../cmake/wine-test.sh" --server-only "$wine"
+"$here/../cmake/wine-test.sh" --server-only "$wine"
 "$wine" "$exe" --replay many.json --pass 1 >/dev/null 2>err.txt || fail "the plain pass failed: $(cat err.txt)"
 mv TEST_OUT.TXT one.txt
 

@@ -4,7 +4,7 @@
 # best-fit look-alike ("cr.json", "??.json").
 # Usage: wide_names_wine_test.sh WINE HOSTPROBE.COM FIXTURE
 set -uo pipefail
-wine=$1 exe=$2 fixture=$3
+wine=$1 exe=$(realpath "$2") fixture=$(realpath "$3") here=$(realpath "$(dirname "$0")")
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 cd "$dir" || exit 1
@@ -12,7 +12,7 @@ cd "$dir" || exit 1
 export LC_ALL=C.UTF-8
 fail() { echo "wide_names_wine_test: $*" >&2; exit 1; }
 
-"$(dirname "$0")/../cmake/wine-test.sh" --server-only "$wine"
+"$here/../cmake/wine-test.sh" --server-only "$wine"
 cp "$fixture" s.json
 "$wine" "$exe" --replay s.json --pass 1 >/dev/null 2>err.txt || fail "the plain pass failed: $(cat err.txt)"
 mv TEST_OUT.TXT expected.txt

@@ -148,8 +148,13 @@ std::optional<int> OpenWindow(const std::optional<std::string>& replay) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
+// The arguments as the system gives them, UTF-16 (wmain, -municode), in
+// UTF-8 from here on: a file name the ANSI code page cannot hold ("čř.json"
+// under code page 1252, "日本.json") is still that file, where main's
+// best-fit conversion would name another one ("cr.json") or none ("??.json").
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.push_back(hostprobe::WideToUtf8(argv[i]));
 #ifdef HOSTPROBE_CONSOLE_TWIN
   UseUtf8Output();
 #else

@@ -17,6 +17,36 @@ namespace {
 constexpr DWORD kLockOffsetLow = 0xFFFFFFFE;
 constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
 
+// Ctrl-C, Ctrl-Break or a closing console end the program from a thread of
+// their own, which would cut a record short: while one is written, the
+// handler below waits for it, then keeps any further record from starting
+// and lets the system's own handler end the program as it always did.
+CRITICAL_SECTION g_writing;
+
+BOOL WINAPI WaitForTheRecord(DWORD) {
+  EnterCriticalSection(&g_writing);  // held until the program ends
+  return FALSE;
+}
+
+void HoldConsoleEvents() {
+  static const bool installed = [] {
+    InitializeCriticalSection(&g_writing);
+    return SetConsoleCtrlHandler(WaitForTheRecord, TRUE) != 0;
+  }();
+  (void)installed;
+}
+
+class RecordBeingWritten {
+ public:
+  RecordBeingWritten() {
+    HoldConsoleEvents();
+    EnterCriticalSection(&g_writing);
+  }
+  ~RecordBeingWritten() { LeaveCriticalSection(&g_writing); }
+  RecordBeingWritten(const RecordBeingWritten&) = delete;
+  RecordBeingWritten& operator=(const RecordBeingWritten&) = delete;
+};
+
 class Handle {
  public:
   explicit Handle(HANDLE h) : h_(h) {}
@@ -55,6 +85,7 @@ class LogFileWindows : public LogFile {
       throw Error(ErrorKind::kFile, std::string("cannot open ") + kLogFileName + ": not a regular file");
     }
     Lock(file.get());
+    const RecordBeingWritten held;
     LARGE_INTEGER end{};
     if (!GetFileSizeEx(file.get(), &end)) Fail("cannot write", GetLastError());
     const ULONGLONG start = static_cast<ULONGLONG>(end.QuadPart);

@@ -9,19 +9,20 @@
 namespace hostprobe {
 namespace {
 
-// File names come from the command line in the ANSI code page: the A
-// functions take them as they are.
-std::string DirectoryOf(const std::string& path) {
-  const auto slash = path.find_last_of("\\/:");
-  if (slash == std::string::npos) return ".";
-  if (path[slash] == ':') return path.substr(0, slash + 1) + ".";
+// File names come from the command line in UTF-8 and go to the wide
+// functions, so that any name the file system takes is that file.
+std::wstring DirectoryOf(const std::wstring& path) {
+  const auto slash = path.find_last_of(L"\\/:");
+  if (slash == std::wstring::npos) return L".";
+  if (path[slash] == L':') return path.substr(0, slash + 1) + L".";
   return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
 }
 
 }  // namespace
 
-std::optional<std::string> ReplaceWholeFile(const std::string& path, std::string_view bytes) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+std::optional<std::string> ReplaceWholeFile(const std::string& utf8_path, std::string_view bytes) {
+  const std::wstring path = Utf8ToWide(utf8_path);
+  const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES) {
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return SystemErrorText(ERROR_ACCESS_DENIED);
     if (attributes & FILE_ATTRIBUTE_READONLY) return SystemErrorText(ERROR_ACCESS_DENIED);
@@ -29,13 +30,13 @@ std::optional<std::string> ReplaceWholeFile(const std::string& path, std::string
     const DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND) return SystemErrorText(error);
   }
-  const std::string dir = DirectoryOf(path);
-  std::string temporary;
+  const std::wstring dir = DirectoryOf(path);
+  std::wstring temporary;
   HANDLE file = INVALID_HANDLE_VALUE;
   for (int attempt = 0; file == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
-    temporary = dir + "\\.hostprobe-" + RandomFileSuffix() + ".tmp";
+    temporary = dir + L"\\.hostprobe-" + Utf8ToWide(RandomFileSuffix()) + L".tmp";
     // CREATE_NEW fails on any existing name, a link included.
-    file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) {
       return SystemErrorText(GetLastError());
@@ -44,7 +45,7 @@ std::optional<std::string> ReplaceWholeFile(const std::string& path, std::string
   if (file == INVALID_HANDLE_VALUE) return SystemErrorText(ERROR_FILE_EXISTS);
   auto fail = [&](DWORD error) -> std::optional<std::string> {
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    DeleteFileA(temporary.c_str());
+    DeleteFileW(temporary.c_str());
     return SystemErrorText(error);
   };
   std::size_t done = 0;
@@ -59,7 +60,7 @@ std::optional<std::string> ReplaceWholeFile(const std::string& path, std::string
   const BOOL closed = CloseHandle(file);
   file = INVALID_HANDLE_VALUE;
   if (!closed) return fail(GetLastError());
-  if (!MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (!MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return fail(GetLastError());
   }
   return std::nullopt;

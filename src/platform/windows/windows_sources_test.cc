@@ -78,6 +78,31 @@ TEST(WindowsLogFileTest, AppendsRecordsAndFailsWhenTheLogCannotBeOpened) {
   }
 }
 
+// Another run writing its record holds the byte every writer locks: after the
+// wait the run gives up, writing nothing; then the log takes records again.
+TEST(WindowsLogFileTest, LogHeldByAnotherRunIsAnErrorAndStaysAsItWas) {
+  ScratchDir dir;
+  MakeLogFile()->Append("earlier\r\n");
+  const HANDLE other = CreateFileW(L"TEST_OUT.TXT", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  OVERLAPPED where{};
+  where.Offset = 0xFFFFFFFE;
+  where.OffsetHigh = 0x7FFFFFFF;
+  ASSERT_TRUE(LockFileEx(other, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where));
+  try {
+    MakeLogFile(std::chrono::milliseconds(50))->Append("record\r\n");
+    ADD_FAILURE() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), ErrorKind::kFile);
+    EXPECT_STREQ(e.what(), "file error: cannot write TEST_OUT.TXT: file locked by another process");
+  }
+  EXPECT_EQ(ReadFile(dir.path() / "TEST_OUT.TXT"), "earlier\r\n");
+  CloseHandle(other);
+  MakeLogFile(std::chrono::milliseconds(50))->Append("record\r\n");
+  EXPECT_EQ(ReadFile(dir.path() / "TEST_OUT.TXT"), "earlier\r\nrecord\r\n");
+}
+
 // Wide platform text reaches the reports in the ANSI code page, "?" where it
 // has no character.
 TEST(WindowsCodePageTest, UnmappableCharactersBecomeQuestionMarks) {
