@@ -3,6 +3,7 @@
 # four runs append ten passes each to one log at the same time, every one
 # exits 0, and the log holds their 360 records whole, each record 40 times.
 # The test runs in a private mount namespace and always ends the file system.
+# FIXTURE must fix the timestamp, so that every pass gives the same records.
 # Usage: tests/short_write_test.sh HOSTPROBE SHORT_WRITE_FUSE_FS FIXTURE   (exit 77: skipped)
 set -u
 exe=$(realpath "${1:?usage: short_write_test.sh HOSTPROBE SHORT_WRITE_FUSE_FS FIXTURE}")
