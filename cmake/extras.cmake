@@ -9,6 +9,7 @@ if(HOSTPROBE_FUZZ)
     target_compile_options(fuzz_${target} PRIVATE -fsanitize=fuzzer)
     target_link_options(fuzz_${target} PRIVATE -fsanitize=fuzzer)
   endforeach()
+  target_link_libraries(fuzz_snapshot PRIVATE nlohmann_json::nlohmann_json)
 endif()
 
 option(HOSTPROBE_BENCH "Build the benchmarks where Google Benchmark is installed" OFF)

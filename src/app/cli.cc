@@ -164,10 +164,13 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
       }
     }
     return kExitOk;
-  } catch (const SnapshotError& e) {
-    err << "hostprobe: " << e.what() << "\n";
-    return kExitUsage;
   } catch (const Error& e) {
+    // A bad snapshot is bad usage: nothing ran, and its message says which
+    // file and where.
+    if (e.kind() == ErrorKind::kSnapshot) {
+      err << "hostprobe: " << e.what() << "\n";
+      return kExitUsage;
+    }
     out.flush();
     err << "hostprobe: error: " << e.what() << "\n";
     return kExitError;

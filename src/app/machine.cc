@@ -1,9 +1,12 @@
 #include "app/machine.h"
 
 #include "platform/codepage.h"
+#include "platform/snapshot_file.h"
 #include "platform/virt.h"
 
 namespace hostprobe {
+
+SnapshotData ReadSnapshotFile(const std::string& path) { return ParseSnapshot(ReadSnapshotText(path), path); }
 
 Platform OpenPlatform(const std::optional<std::string>& replay) {
   if (replay) return MakeReplayPlatform(ReadSnapshotFile(*replay));

@@ -12,6 +12,9 @@
 
 namespace hostprobe {
 
+// Reads and parses the snapshot file at `path` (throws SnapshotError).
+SnapshotData ReadSnapshotFile(const std::string& path);
+
 // The snapshot file `replay` (throws SnapshotError) or the live machine.
 Platform OpenPlatform(const std::optional<std::string>& replay);
 

@@ -10,6 +10,7 @@ const char* ErrorKindName(ErrorKind kind) {
     case ErrorKind::kPlatform: return "platform call failed";
     case ErrorKind::kFile: return "file error";
     case ErrorKind::kProbeLibrary: return "probe library error";
+    case ErrorKind::kSnapshot: return "invalid snapshot";
   }
   return "error";
 }
@@ -18,6 +19,9 @@ Error::Error(ErrorKind kind, const std::string& detail)
     : std::runtime_error(std::string(ErrorKindName(kind)) + ": " + detail),
       kind_(kind),
       detail_(detail) {}
+
+Error::Error(ErrorKind kind, const std::string& detail, Unprefixed)
+    : std::runtime_error(detail), kind_(kind), detail_(detail) {}
 
 std::string ShownName(std::string_view text) {
   static const char kHex[] = "0123456789abcdef";

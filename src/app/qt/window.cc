@@ -211,12 +211,9 @@ int RunWindow(const std::vector<std::string>& args, const std::function<void()>&
   Platform platform;
   try {
     platform = OpenPlatform(replay);
-  } catch (const SnapshotError& e) {
-    ShowError(nullptr, e.what());
-    return 2;
   } catch (const Error& e) {
     ShowError(nullptr, e.what());
-    return 1;
+    return e.kind() == ErrorKind::kSnapshot ? 2 : 1;
   }
   FrmTest window(platform);
   if (on_shown) QTimer::singleShot(0, &window, on_shown);

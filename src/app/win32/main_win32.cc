@@ -125,19 +125,13 @@ std::optional<int> OpenWindow(const std::optional<std::string>&) {
 #else
 
 std::optional<int> OpenWindow(const std::optional<std::string>& replay) {
-  hostprobe::Platform platform;
   try {
-    platform = hostprobe::OpenPlatform(replay);
-  } catch (const hostprobe::SnapshotError& e) {
-    MessageBoxW(nullptr, hostprobe::Utf8ToWide(e.what()).c_str(), L"hostprobe", MB_OK | MB_ICONERROR);
-    return 2;
-  }
-  try {
+    hostprobe::Platform platform = hostprobe::OpenPlatform(replay);
     const HWND window = hostprobe::win32::CreateFrmTest(platform, SW_SHOWNORMAL);
     return hostprobe::win32::RunMessageLoop(window);
   } catch (const hostprobe::Error& e) {
     MessageBoxW(nullptr, hostprobe::Utf8ToWide(e.what()).c_str(), L"hostprobe", MB_OK | MB_ICONERROR);
-    return 1;
+    return e.kind() == hostprobe::ErrorKind::kSnapshot ? 2 : 1;
   } catch (const std::bad_alloc&) {
     MessageBoxW(nullptr, L"out of memory", L"hostprobe", MB_OK | MB_ICONERROR);
     return 1;

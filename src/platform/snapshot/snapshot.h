@@ -13,17 +13,12 @@
 #include <utility>
 #include <vector>
 
+#include "platform/error.h"  // SnapshotError
 #include "platform/platform.h"
 #include "platform/records.h"
+#include "platform/snapshot_file.h"  // kMaxSnapshotBytes
 
 namespace hostprobe {
-
-// An unreadable or invalid snapshot; what() names the file, the place in it
-// and what is wrong.
-class SnapshotError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 struct SnapshotAdapters {
   uint32_t needed_length = 0;
@@ -67,17 +62,12 @@ struct SnapshotData {
   SnapshotProbes probes;
 };
 
-// The largest snapshot file read, in bytes.
-inline constexpr std::uintmax_t kMaxSnapshotBytes = 64u << 20;
-
 // The location the snapshot's adapter API gives buffer index 0.
 inline constexpr uint32_t kSnapshotBufferLocation = records::kNotionalBufferLocation;
 
 // Parses snapshot text; `name` is the file name used in error messages.
+// Throws SnapshotError.
 SnapshotData ParseSnapshot(std::string_view text, const std::string& name);
-
-// Reads and parses the snapshot file at `path`.
-SnapshotData ReadSnapshotFile(const std::string& path);
 
 // What a snapshot platform takes from the machine it runs on: the log file,
 // the clock for what `data` does not fix, and the conversion of UTF-8 text
