@@ -14,7 +14,7 @@ if [ -d "$dir" ]; then
     why="it is not a finished Wine prefix"
   elif [ "$(arch_of "$dir")" != "$arch" ]; then
     why="it is a $(arch_of "$dir") prefix"
-  elif [ "$arch" = win64 ] && [ ! -d "$dir/drive_c/windows/syswow64" ] && tools/have-wine32.sh; then
+  elif [ "$arch" = win64 ] && [ ! -d "$dir/drive_c/windows/syswow64" ] && tools/have-wine32.sh >/dev/null; then
     why="it was made without 32-bit Wine (no syswow64), which is installed now"
   fi
   if [ -n "$why" ]; then
@@ -27,9 +27,22 @@ if [ ! -d "$dir" ]; then
   [ -x "$wine" ] || { echo "tools/wine-prefix.sh: $wine is not installed" >&2; exit 1; }
   mkdir -p "$(dirname "$dir")"
   # No Mono or Gecko: the tests need neither, and their installers would ask.
-  WINEPREFIX=$(realpath -m "$dir") WINEARCH=$arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-    "$wine" wineboot --init >/dev/null 2>&1
+  # Its output is shown only where it fails.
+  log=$(mktemp)
+  if ! WINEPREFIX=$(realpath -m "$dir") WINEARCH=$arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+      "$wine" wineboot --init >"$log" 2>&1; then
+    echo "tools/wine-prefix.sh: $wine wineboot --init failed:" >&2
+    tail -n 20 "$log" >&2
+    rm -f "$log"
+    exit 1
+  fi
   WINEPREFIX=$(realpath -m "$dir") "$(dirname "$wine")/wineserver" -w
-  [ -f "$dir/system.reg" ] || { echo "tools/wine-prefix.sh: wineboot made no prefix in $dir" >&2; exit 1; }
+  if [ ! -f "$dir/system.reg" ]; then
+    echo "tools/wine-prefix.sh: wineboot made no prefix in $dir; it printed:" >&2
+    tail -n 20 "$log" >&2
+    rm -f "$log"
+    exit 1
+  fi
+  rm -f "$log"
   echo "tools/wine-prefix.sh: made $dir ($arch)"
 fi

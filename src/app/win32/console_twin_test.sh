@@ -30,6 +30,15 @@ in_cmd() {
   rm -f cmd.out
 }
 
+# Runs COMMAND in cmd.exe as a batch file does, then "echo rc=%errorlevel%" on
+# a line of its own: cmd.exe expands %...% when it reads a line, so on the
+# command's own line it would give the errorlevel from before the command.
+with_rc() {
+  printf '@echo off\r\n%s\r\necho rc=%%errorlevel%%\r\n' "$1" >with-rc.bat
+  in_cmd with-rc.bat
+  rm -f with-rc.bat
+}
+
 log_of() { if [ -e "$1" ]; then od -An -c "$1"; else echo "(no log)"; fi; }
 
 expect_same() {  # NAME EXPECTED ACTUAL
@@ -50,7 +59,7 @@ if [ "$mode" = command ]; then
   bad_exe=$(cd exe && { "$wine" ../hostprobe.exe --replay noprobes.json --pass 1 </dev/null 2>&1 || true; } | tr -d '\r')
   bad_log=$(log_of exe/TEST_OUT.TXT)
 
-  transcript=$(in_cmd 'hostprobe --replay ok.json --pass 1 & echo rc=%errorlevel%')
+  transcript=$(with_rc 'hostprobe --replay ok.json --pass 1')
   printf '%s\n' "$transcript"
   expect_same "progress lines, then rc=0" "$ok_exe"$'\n'"rc=0" "$transcript"
   expect_same "the log of the run" "$ok_log" "$(log_of TEST_OUT.TXT)"
@@ -58,20 +67,20 @@ if [ "$mode" = command ]; then
 
   # The twin runs the options itself: alone in a folder it does the same.
   mkdir alone && cp hostprobe.com vmware.dll ok.json alone/
-  transcript=$(cd alone && in_cmd 'hostprobe --replay ok.json --pass 1 & echo rc=%errorlevel%')
+  transcript=$(cd alone && with_rc 'hostprobe --replay ok.json --pass 1')
   expect_same "hostprobe.com alone: progress lines, then rc=0" "$ok_exe"$'\n'"rc=0" "$transcript"
   expect_same "hostprobe.com alone: the log of the run" "$ok_log" "$(log_of alone/TEST_OUT.TXT)"
 
-  transcript=$(in_cmd 'hostprobe --replay noprobes.json --pass 1 & echo rc=%errorlevel%')
+  transcript=$(with_rc 'hostprobe --replay noprobes.json --pass 1')
   printf '%s\n' "$transcript"
   expect_same "the error line, then rc=1" "$bad_exe"$'\n'"rc=1" "$transcript"
   expect_same "the log up to the error" "$bad_log" "$(log_of TEST_OUT.TXT)"
   case "$bad_exe" in *error*) ;; *) echo "FAIL no error line from hostprobe.exe"; failed=1 ;; esac
 
-  transcript=$(in_cmd 'hostprobe --version & echo rc=%errorlevel%')
+  transcript=$(with_rc 'hostprobe --version')
   expect_same "--version, then rc=0" "$("$wine" hostprobe.exe --version </dev/null 2>&1 | tr -d '\r')"$'\n'"rc=0" \
               "$transcript"
-  transcript=$(in_cmd 'hostprobe --pass 9 & echo rc=%errorlevel%')
+  transcript=$(with_rc 'hostprobe --pass 9')
   case "$transcript" in *$'\n'rc=2) echo "ok   bad usage, then rc=2" ;;
                         *) echo "FAIL bad usage: $transcript"; failed=1 ;; esac
   exit $failed
@@ -80,7 +89,7 @@ fi
 # window: the twin starts hostprobe.exe and returns while the window is open.
 window() { xdotool search --name '^hostprobe$' 2>/dev/null | head -1; }
 if [ -n "$(window)" ]; then echo "FAIL a hostprobe window is open before the test"; exit 1; fi
-transcript=$(in_cmd 'hostprobe --replay ok.json & echo rc=%errorlevel%')
+transcript=$(with_rc 'hostprobe --replay ok.json')
 printf '%s\n' "$transcript"
 expect_same "the twin returns at once with rc=0" "rc=0" "$transcript"
 win=
