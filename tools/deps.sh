@@ -30,7 +30,7 @@ if [ "${1:-all}" = all ]; then
   if ! why=$(tools/runs-i386.sh); then
     # Installing would take minutes, and its i386 install scripts would fail.
     echo "$why" >"$note"
-    echo "tools/deps.sh: $why; 32-bit Wine is not installed"
+    echo "tools/deps.sh: $why; 32-bit Wine is left out"
   elif ! installed wine32:i386; then
     wine32=wine32:i386
   else
