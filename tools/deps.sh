@@ -10,12 +10,12 @@
 # build/wine32-not-installed.txt, which tools/test.sh reports.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-want=(g++ cmake ninja-build pkg-config googletest libgtest-dev nlohmann-json3-dev qt6-base-dev)
+want=(g++ cmake ninja-build pkg-config googletest libgtest-dev nlohmann-json3-dev qt6-base-dev libblkid-dev)
 if [ "${1:-all}" = all ]; then
   want+=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 xvfb xauth
          clang libclang-rt-dev libbenchmark-dev hyperfine time tmux iproute2 procps
          file dpkg-dev x11-apps imagemagick xdotool
-         libfuse3-dev fuse3
+         libfuse3-dev fuse3 e2fsprogs util-linux dnsmasq isc-dhcp-client dhcpcd-base
          lintian rpm desktop-file-utils appstream zip unzip x11-utils gzip binutils-mingw-w64-x86-64)
 fi
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }

@@ -2,6 +2,7 @@
 // sysfs, udev's database, /dev/disk and libblkid's cache, their sizes from
 // statfs, asked through a helper process where the mount may never answer.
 #include "platform/linux/drives_linux.h"
+#include "platform/linux/blkid_probe_linux.h"
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -54,6 +55,12 @@ struct Identity {
   int32_t type = 0;
   std::string label;
   int32_t serial = 0;
+  std::string fs_type;  // the file system's own type, where known (for fuseblk)
+};
+
+// The names of a file system, from one of the places that keep them.
+struct Names {
+  std::string type, label, uuid;
 };
 
 class DeviceLookup {
@@ -65,9 +72,10 @@ class DeviceLookup {
     device_ = BlockDevice();
     id.type = Type();
     if (device_) {
-      std::string uuid;
-      Names(&id.label, &uuid);
-      id.serial = SerialFromUuid(uuid);
+      const Names names = Find();
+      id.label = names.label;
+      id.fs_type = names.type;
+      id.serial = SerialFromUuid(names.uuid, names.type.empty() ? m_.fstype : names.type);
     }
     return id;
   }
@@ -90,8 +98,10 @@ class DeviceLookup {
 
   int32_t Type() const {
     if (IsRemoteMount(m_)) return 3;
-    if (m_.fstype == "tmpfs" || m_.fstype == "ramfs") return 5;
+    if (m_.fstype == "tmpfs" || m_.fstype == "ramfs" || m_.fstype == "devtmpfs") return 5;
     if (m_.fstype == "iso9660" || m_.fstype == "udf") return 4;
+    // A container's root: a union of directories on the host's disks.
+    if (m_.fstype == "overlay") return 2;
     if (!device_) return 0;
     const std::optional<std::string> sys = root_.Canonical(SysBlock(device_->major, device_->minor));
     if (!sys) return 2;
@@ -108,15 +118,35 @@ class DeviceLookup {
     return 2;
   }
 
-  // The label and the UUID, from the first place that knows them.
-  void Names(std::string* label, std::string* uuid) const {
-    UdevNames(label, uuid);
-    if (label->empty()) *label = DiskLink("by-label");
-    if (uuid->empty()) *uuid = DiskLink("by-uuid");
-    if (label->empty() && uuid->empty()) BlkidCacheNames(label, uuid);
+  // The names, from the first place that knows them: the file system on
+  // its device, read now; udev's database and its /dev/disk links; libblkid's
+  // cache. The places after the device may be stale or missing (a
+  // container has neither udev nor the cache).
+  Names Find() const {
+    if (auto probed = Probe()) return {probed->type, probed->label, probed->uuid};
+    Names n;
+    UdevNames(&n.label, &n.uuid, &n.type);
+    if (n.label.empty()) n.label = DiskLink("by-label");
+    if (n.uuid.empty()) n.uuid = DiskLink("by-uuid");
+    if (n.label.empty() && n.uuid.empty()) {
+      std::string type;
+      BlkidCacheNames(&n.label, &n.uuid, &type);
+      if (n.type.empty()) n.type = type;
+    }
+    return n;
   }
 
-  void UdevNames(std::string* label, std::string* uuid) const {
+  // The device node itself, where this process may read it.
+  std::optional<ProbedNames> Probe() const {
+    for (const std::string& node : {m_.source, "/dev/block/" + std::to_string(device_->major) + ":" +
+                                                   std::to_string(device_->minor)}) {
+      if (!StartsWith(node, "/dev/") || root_.BlockDevice(node) != device_) continue;
+      return ProbeFileSystem(root_.Path(node));
+    }
+    return std::nullopt;
+  }
+
+  void UdevNames(std::string* label, std::string* uuid, std::string* type) const {
     const auto text =
         root_.Read("/run/udev/data/b" + std::to_string(device_->major) + ":" + std::to_string(device_->minor));
     if (!text) return;
@@ -133,6 +163,7 @@ class DeviceLookup {
     };
     *label = pick("ID_FS_LABEL_ENC", "ID_FS_LABEL");
     *uuid = pick("ID_FS_UUID_ENC", "ID_FS_UUID");
+    *type = pick("ID_FS_TYPE", "ID_FS_TYPE");
   }
 
   // Whether the node at `node` (a path of the machine) is our device.
@@ -148,7 +179,7 @@ class DeviceLookup {
   }
 
   // libblkid's cache: <device DEVNO="0x0801" LABEL="..." UUID="..." ...>/dev/sda1</device>
-  void BlkidCacheNames(std::string* label, std::string* uuid) const {
+  void BlkidCacheNames(std::string* label, std::string* uuid, std::string* type) const {
     const auto text = root_.Read("/run/blkid/blkid.tab");
     if (!text) return;
     const unsigned long long devno = makedev(device_->major, device_->minor);
@@ -180,6 +211,7 @@ class DeviceLookup {
       if (ours) {
         *label = attrs["LABEL"];
         *uuid = attrs["UUID"];
+        *type = attrs["TYPE"];
         return;
       }
     }
@@ -214,7 +246,11 @@ class LinuxDrive : public Drive {
   std::string DriveLetter() override { return m_.mount_point; }
   std::string VolumeName() override { return Ident().label; }
   int32_t DriveType() override { return Ident().type; }
-  std::string FileSystem() override { return m_.fstype; }
+  // A FUSE block file system (ntfs-3g, exfat-fuse) by the type on its device.
+  std::string FileSystem() override {
+    if (m_.fstype == "fuseblk" && !Ident().fs_type.empty()) return Ident().fs_type;
+    return m_.fstype;
+  }
   int32_t SerialNumber() override { return Ident().serial; }
   std::string ShareName() override { return IsRemoteMount(m_) ? m_.source : ""; }
   std::string RootPath() override { return m_.mount_point; }
@@ -329,17 +365,21 @@ class LinuxDriveSource : public DriveSource {
 
 }  // namespace
 
-int32_t SerialFromUuid(std::string_view uuid) {
-  uint32_t value = 0;
-  int digits = 0;
+int32_t SerialFromUuid(std::string_view uuid, std::string_view fstype) {
+  std::string digits;
   for (char c : uuid) {
     if (c == '-') continue;
-    const int d = HexDigit(c);
-    if (d < 0) return 0;
-    value = value << 4 | static_cast<uint32_t>(d);
-    if (++digits == 8) return static_cast<int32_t>(value);
+    if (HexDigit(c) < 0) return 0;
+    digits += c;
   }
-  return 0;
+  if (digits.size() < 8) return 0;
+  // NTFS's serial is 64 bits (16 digits); Windows shows its low half.
+  const bool ntfs = fstype == "ntfs" || fstype == "ntfs3" || fstype == "ntfs-3g";
+  const std::string_view eight =
+      ntfs && digits.size() == 16 ? std::string_view(digits).substr(8) : std::string_view(digits).substr(0, 8);
+  uint32_t value = 0;
+  for (char c : eight) value = value << 4 | static_cast<uint32_t>(HexDigit(c));
+  return static_cast<int32_t>(value);
 }
 
 std::unique_ptr<DriveSource> MakeDriveSource(Config config) {

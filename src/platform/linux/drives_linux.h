@@ -18,6 +18,7 @@ namespace hostprobe::linux_drives {
 // One line of /proc/self/mountinfo.
 struct MountEntry {
   uint32_t id = 0;          // the mount's id, unique among the current mounts
+  uint32_t parent = 0;      // the id of the mount it is mounted on
   uint32_t major = 0;
   uint32_t minor = 0;
   std::string root;         // the mounted directory within its file system
@@ -32,9 +33,15 @@ std::vector<MountEntry> ParseMountInfo(std::string_view text);
 // File systems that df leaves out by default whatever their size.
 bool IsPseudoFileSystem(std::string_view fstype);
 
-// A network file system (by type, a "fuse." prefix stripped first, or by a
-// source of the form "//server/share" or "server:/export").
+// A network file system, by its type alone ("fuse." stripped first): what
+// the source looks like says nothing (a tmpfs may be named "host:share").
 bool IsRemoteMount(const MountEntry& mount);
+
+// For each mount of the table, whether path resolution never reaches it: a
+// mount on a directory above it was made later (on its parent, or stacked
+// on its parent's own point). Mounts stacked on one point are all reached.
+// Nothing is covered in a table whose ids are not unique.
+std::vector<bool> CoveredMounts(const std::vector<MountEntry>& all);
 
 // File systems whose stat and statfs the kernel answers from memory or a local
 // device, so that they are asked directly. Every other type (network, FUSE,
@@ -108,16 +115,20 @@ struct ListedMount {
 using AskFacts = std::function<void(std::vector<MountProber::Ask>& asks)>;
 
 // The mounts df shows by default, in mount-table order, each file system
-// once: pseudo file systems and file systems of no blocks left out, an
+// once: covered mounts, pseudo file systems and file systems of no blocks left out, an
 // overmounted mount point shown by its topmost mount in its first place, and
 // of several mounts with one stat() device (mountinfo's number where stat
 // failed) the one df keeps (a real device name, then the mount point nearer
 // the root; remote mounts of different sources stay).
 std::vector<ListedMount> SelectMounts(const std::vector<MountEntry>& all, const AskFacts& ask);
 
-// The volume serial from a file-system UUID: its first eight hex digits (the
-// FAT serial "1234-ABCD" whole) as a signed 32-bit number; 0 when it has fewer.
-int32_t SerialFromUuid(std::string_view uuid);
+// The volume serial as Windows shows it, from a file system's UUID text as
+// libblkid gives it (dashes ignored), as a signed 32-bit number: NTFS's 64-bit
+// serial (16 hex digits) gives its low 32 bits, the last eight digits; every
+// other type its first eight hex digits (the FAT and exFAT volume ID
+// "1234-ABCD" whole, the start of an ext4 or xfs UUID); 0 when it has fewer
+// or holds a character that is not a hex digit.
+int32_t SerialFromUuid(std::string_view uuid, std::string_view fstype);
 
 struct Config {
   // The machine whose /proc, /sys, /run and /dev are read; it outlives the

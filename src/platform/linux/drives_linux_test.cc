@@ -38,9 +38,11 @@ auto Fields(const MountEntry& e) {
 }
 
 MountEntry Mount(uint32_t major, uint32_t minor, const std::string& point, const std::string& type,
-                 const std::string& source, const std::string& root = "/", uint32_t id = 0) {
+                 const std::string& source, const std::string& root = "/", uint32_t id = 0,
+                 uint32_t parent = 0) {
   MountEntry e;
   e.id = id;
+  e.parent = parent;
   e.major = major;
   e.minor = minor;
   e.root = root;
@@ -51,7 +53,7 @@ MountEntry Mount(uint32_t major, uint32_t minor, const std::string& point, const
 }
 
 std::string MountInfoLine(const MountEntry& e) {
-  return std::to_string(e.id) + " 1 " + std::to_string(e.major) + ":" + std::to_string(e.minor) + " " + e.root +
+  return std::to_string(e.id) + " " + std::to_string(e.parent) + " " + std::to_string(e.major) + ":" + std::to_string(e.minor) + " " + e.root +
          " " + e.mount_point + " rw,relatime shared:1 - " + e.fstype + " " + e.source + " rw\n";
 }
 
@@ -62,12 +64,20 @@ TEST(LinuxDrivesTest, ParsesTheMountTable) {
       "28 27 0:25 /sub /mnt/with\\040space\\134x ro - fuse.sshfs u@host:/home/u rw\n"
       "29 27 8:1 / /short rw -\n"
       "3x 27 8:1 / /bad-id rw - ext4 /dev/sda1 rw\n"
-      "30 27 0:26 / /no\\07 rw - tmpfs tmpfs rw";
+      "30 27 0:26 / /no\\07 rw - tmpfs tmpfs rw\n"
+      // Only the kernel's four escapes are decoded; CR, VT, FF, a TAB it
+      // would have escaped and any other backslash stay in their field.
+      "31 27 0:27 / /a\rb\vc\fd\te\\101\\011\\012 rw - tmpfs host:share rw\n"
+      "32 x7 0:28 / /bad-parent rw - tmpfs tmpfs rw\n";
   const auto got = ParseMountInfo(text);
-  ASSERT_EQ(got.size(), 3u);
-  EXPECT_EQ(Fields(got[0]), Fields(Mount(254, 0, "/", "ext4", "/dev/vda", "/", 27)));
-  EXPECT_EQ(Fields(got[1]), Fields(Mount(0, 25, "/mnt/with space\\x", "fuse.sshfs", "u@host:/home/u", "/sub", 28)));
-  EXPECT_EQ(Fields(got[2]), Fields(Mount(0, 26, "/no\\07", "tmpfs", "tmpfs", "/", 30)));
+  ASSERT_EQ(got.size(), 4u);
+  EXPECT_EQ(Fields(got[0]), Fields(Mount(254, 0, "/", "ext4", "/dev/vda", "/", 27, 1)));
+  EXPECT_EQ(Fields(got[1]), Fields(Mount(0, 25, "/mnt/with space\\x", "fuse.sshfs", "u@host:/home/u", "/sub", 28, 27)));
+  EXPECT_EQ(Fields(got[2]), Fields(Mount(0, 26, "/no\\07", "tmpfs", "tmpfs", "/", 30, 27)));
+  EXPECT_EQ(Fields(got[3]), Fields(Mount(0, 27, "/a\rb\vc\fd\te\\101\t\n", "tmpfs", "host:share", "/", 31, 27)));
+  std::vector<uint32_t> parents;
+  for (const MountEntry& e : got) parents.push_back(e.parent);
+  EXPECT_EQ(parents, (std::vector<uint32_t>{1, 27, 27, 27}));
 }
 
 TEST(LinuxDrivesTest, AsksOnlyKnownLocalFileSystemsDirectly) {
@@ -208,16 +218,76 @@ TEST(LinuxDrivesTest, KeepsEverySubvolumeAndFileSystemOfABtrfsMachine) {
 }
 
 TEST(LinuxDrivesTest, SerialFromUuid) {
-  const std::pair<const char*, int32_t> cases[] = {
-      {"1234-ABCD", 0x1234ABCD},
-      {"abcd-0001", static_cast<int32_t>(0xABCD0001u)},
-      {"f3a1b2c4-5d6e-4f70-8192-a3b4c5d6e7f8", static_cast<int32_t>(0xF3A1B2C4u)},
-      {"0A1B2C3D4E5F6789", 0x0A1B2C3D},
-      {"", 0},
-      {"12-34", 0},
-      {"12G4-5678", 0},
+  const std::tuple<const char*, const char*, int32_t> cases[] = {
+      {"1234-ABCD", "vfat", 0x1234ABCD},
+      {"abcd-0001", "exfat", static_cast<int32_t>(0xABCD0001u)},
+      {"f3a1b2c4-5d6e-4f70-8192-a3b4c5d6e7f8", "ext4", static_cast<int32_t>(0xF3A1B2C4u)},
+      {"0A1B2C3D4E5F6789", "ext4", 0x0A1B2C3D},
+      // NTFS: the low 32 bits of the 64-bit serial, as Windows shows 19D0-E9EE.
+      {"0029225719D0E9EE", "ntfs", 433121774},
+      {"0029225719D0E9EE", "ntfs3", 433121774},
+      {"0029225719d0e9ee", "ntfs-3g", 433121774},
+      {"F0E1D2C3B4A59687", "ntfs", static_cast<int32_t>(0xB4A59687u)},
+      {"2023-01-10-12-00-00-00", "iso9660", 0x20230110},
+      {"", "ext4", 0},
+      {"12-34", "vfat", 0},
+      {"12G4-5678", "vfat", 0},
+      {"0029225719D0E9EG", "ntfs", 0},
   };
-  for (const auto& [uuid, serial] : cases) EXPECT_EQ(SerialFromUuid(uuid), serial) << uuid;
+  for (const auto& [uuid, type, serial] : cases) EXPECT_EQ(SerialFromUuid(uuid, type), serial) << uuid << " " << type;
+}
+
+// Mounts that path resolution never reaches are left out, as df leaves them
+// out; mounts stacked on one point show the topmost in the first place.
+TEST(LinuxDrivesTest, LeavesOutCoveredMounts) {
+  const std::string mountinfo =
+      "20 1 8:1 / / rw - ext4 /dev/sda1 rw\n"
+      "21 20 0:30 / /mnt/a/b rw - tmpfs t1 rw\n"           // covered: 23 is mounted on /mnt/a later
+      "22 21 0:31 / /mnt/a/b/c rw - tmpfs t2 rw\n"         // under a covered mount
+      "23 20 0:32 / /mnt/a rw - tmpfs t3 rw\n"
+      "24 23 0:33 / /mnt/a/b rw - tmpfs t4 rw\n"           // on the new /mnt/a: shown
+      "25 20 0:34 / /srv rw - tmpfs t5 rw\n"
+      "26 25 0:35 / /srv/x rw - tmpfs t6 rw\n"             // covered: 27 is stacked on /srv
+      "27 25 0:36 / /srv rw - tmpfs t7 rw\n"               // stacked: shows in 25's place
+      "28 27 0:37 / /srv/y rw - tmpfs t8 rw\n"             // on the top of the stack: shown
+      "29 20 0:38 / /mnt/ab rw - tmpfs t9 rw\n"            // /mnt/a is not a directory above it
+      "30 99 0:39 / /orphan rw - tmpfs t10 rw\n"           // parent unknown: shown
+      "31 32 0:40 / /loop1 rw - tmpfs t11 rw\n"            // a cycle of parents: never reached
+      "32 31 0:41 / /loop2 rw - tmpfs t12 rw\n";
+  const std::vector<MountEntry> all = ParseMountInfo(mountinfo);
+  ASSERT_EQ(all.size(), 13u);
+  const std::vector<bool> expected = {false, true, true, false, false, false, true, false, false, false, false,
+                                      true, true};
+  EXPECT_EQ(CoveredMounts(all), expected);
+
+  std::map<std::string, PathFacts> table;
+  uint64_t dev = 100;
+  for (const MountEntry& e : all) table[e.mount_point] = Facts(++dev);
+  TableFacts facts(table);
+  std::vector<std::string> shown;
+  for (const ListedMount& m : SelectMounts(all, facts.Fn())) shown.push_back(m.mount.source);
+  EXPECT_EQ(shown, (std::vector<std::string>{"/dev/sda1", "t3", "t4", "t7", "t8", "t9", "t10"}));
+  // A covered mount is not even asked.
+  EXPECT_FALSE(facts.local().count("/mnt/a/b/c"));
+  EXPECT_FALSE(facts.local().count("/srv/x"));
+
+  // Ids that are not unique: nothing can be told, nothing is covered.
+  std::vector<MountEntry> same_ids = all;
+  for (MountEntry& e : same_ids) e.id = 0;
+  EXPECT_EQ(CoveredMounts(same_ids), std::vector<bool>(all.size(), false));
+}
+
+// Deeply nested mounts (each on the previous one) are walked without
+// recursion, and a long stack does not cover the mounts above it.
+TEST(LinuxDrivesTest, WalksDeepMountTrees) {
+  std::string mountinfo = "1 0 8:1 / / rw - ext4 /dev/sda1 rw\n";
+  for (int i = 2; i <= 50000; ++i) {
+    mountinfo += std::to_string(i) + " " + std::to_string(i - 1) + " 0:" + std::to_string(i) + " / /d" +
+                 std::to_string(i) + " rw - tmpfs t rw\n";
+  }
+  const auto all = ParseMountInfo(mountinfo);
+  ASSERT_EQ(all.size(), 50000u);
+  EXPECT_EQ(CoveredMounts(all), std::vector<bool>(all.size(), false));
 }
 
 // --- Helper processes ------------------------------------------------------
@@ -460,7 +530,8 @@ TEST(LinuxDrivesTest, ReportsAFakeMachine) {
                         {"/mnt/nfs", f(1ull << 40, (1ull << 39) + (1ull << 30), 1ull << 39, 1024)},
                         {"/mnt/share", f(10, 5, 5, 1000)},          {"/home/u/remote", f(1, 1, 1, 4096)},
                         {"/tmp", f(500, 500, 500, 4096)},           {"/merged", f(2, 1, 1, 4096)},
-                        {"/proc", f(0, 0, 0, 4096)}},
+                        {"/proc", f(0, 0, 0, 4096)},                {"/dev", f(10, 10, 10, 4096)},
+                        {"/run/shm", f(20, 10, 10, 4096)},          {"/media/win", f(100, 50, 50, 4096)}},
                        "/mnt/hung");
   const fs::path root = scope.dir() / "root";
   const std::vector<MountEntry> mounts = {
@@ -476,6 +547,9 @@ TEST(LinuxDrivesTest, ReportsAFakeMachine) {
       Mount(0, 42, "/home/u/remote", "fuse.sshfs", "u@host:/home/u"),
       Mount(0, 43, "/tmp", "tmpfs", "tmpfs"),
       Mount(0, 44, "/merged", "overlay", "overlay"),
+      Mount(0, 46, "/dev", "devtmpfs", "udev"),
+      Mount(0, 47, "/run/shm", "tmpfs", "host:share"),  // a RAM disk whatever its source says
+      Mount(8, 49, "/media/win", "fuseblk", "/dev/sdd1"),
       Mount(0, 45, "/mnt/hung", "nfs", "gone:/x"),
   };
   std::string table;
@@ -500,6 +574,8 @@ TEST(LinuxDrivesTest, ReportsAFakeMachine) {
   SysBlock(root, "11:0", "pci0000:00/0000:00:1f.2/ata2/host1/target1:0:0/1:0:0:0/block/sr0", false, "1");
   Put(root / "run/udev/data/b11:0", "E:ID_FS_LABEL=DVD\nE:ID_FS_UUID=2023-01-10-12-00-00-00\n");
   SysBlock(root, "252:0", "virtual/block/zram0", false);
+  SysBlock(root, "8:49", "pci0000:00/0000:00:1f.2/ata4/host3/target3:0:0/3:0:0:0/block/sdd/sdd1", true);
+  Put(root / "run/udev/data/b8:49", "E:ID_FS_TYPE=ntfs\nE:ID_FS_LABEL=Windows\nE:ID_FS_UUID=0029225719D0E9EE\n");
 
   const FakeMachine machine(root, {{"/dev/sdb1", {8, 17}}, {"/dev/sdc1", {8, 33}}});
   Config config;
@@ -537,13 +613,19 @@ TEST(LinuxDrivesTest, ReportsAFakeMachine) {
             "u@host:/home/u", "/home/u/remote", "4,096", "", "4,096") +
       block("No Volume Name On (/tmp:) Information     Drive Type is RAM Disk", "tmpfs", "0", "", "/tmp",
             "2,048,000", "", "2,048,000") +
-      block("No Volume Name On (/merged:) Information     Drive Type is Unknown", "overlay", "0", "", "/merged",
+      block("No Volume Name On (/merged:) Information     Drive Type is Fixed", "overlay", "0", "", "/merged",
             "8,192", "4,096", "4,096") +
+      block("No Volume Name On (/dev:) Information     Drive Type is RAM Disk", "devtmpfs", "0", "", "/dev",
+            "40,960", "", "40,960") +
+      block("No Volume Name On (/run/shm:) Information     Drive Type is RAM Disk", "tmpfs", "0", "", "/run/shm",
+            "81,920", "40,960", "40,960") +
+      block("Windows (/media/win:) Information     Drive Type is Fixed", "ntfs", "433121774", "", "/media/win",
+            "409,600", "204,800", "204,800") +
       " (/mnt/hung:)     Drive Not Ready\r\n"
-      "\r\nSYSTEM INFORMATION\r\n\r\nNumber of Drives - 12\r\n     1 - Unknown Drives\r\n"
-      "     3 - Removable Drives\r\n     1 - Fixed Drives\r\n     3 - NetWork Drives\r\n     1 - CD-ROM Drives\r\n"
-      "     2 - RAM-Disk Drives\r\nTotal Bytes - 1,124,816,388,890K\r\nUsed Bytes - 561,857,418,115K\r\n"
-      "Free Bytes - 562,958,970,775K\r\n";
+      "\r\nSYSTEM INFORMATION\r\n\r\nNumber of Drives - 15\r\n     0 - Unknown Drives\r\n"
+      "     3 - Removable Drives\r\n     3 - Fixed Drives\r\n     3 - NetWork Drives\r\n     1 - CD-ROM Drives\r\n"
+      "     4 - RAM-Disk Drives\r\nTotal Bytes - 1,124,816,389,422K\r\nUsed Bytes - 561,857,418,361K\r\n"
+      "Free Bytes - 562,958,971,062K\r\n";
   EXPECT_EQ(GetDrivesReport(*source, ","), expected);
 
   // The hung mount still does not answer: a size read fails, and at once.

@@ -6,24 +6,33 @@
 #include <map>
 #include <set>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/linux/drives_linux.h"
 
 namespace hostprobe::linux_drives {
 namespace {
 
-// mountinfo escapes space, TAB, newline and backslash as \ooo.
+// mountinfo escapes exactly four bytes, as \ooo: space (\040), TAB (\011),
+// newline (\012) and backslash (\134). Any other text is the path's own.
 std::string Unescape(std::string_view s) {
   std::string out;
   out.reserve(s.size());
   for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] >= '0' && s[i + 1] <= '3' && s[i + 2] >= '0' && s[i + 2] <= '7' && s[i + 3] >= '0' &&
-        s[i + 3] <= '7') {
-      out += static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0'));
-      i += 3;
+    const std::string_view code = s.substr(i, 4);
+    if (code == "\\040") {
+      out += ' ';
+    } else if (code == "\\011") {
+      out += '\t';
+    } else if (code == "\\012") {
+      out += '\n';
+    } else if (code == "\\134") {
+      out += '\\';
     } else {
       out += s[i];
+      continue;
     }
+    i += 3;
   }
   return out;
 }
@@ -40,7 +49,6 @@ bool ParseDevice(std::string_view text, uint32_t* major, uint32_t* minor) {
          ParseNumber(text.substr(colon + 1), minor);
 }
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 }  // namespace
 
@@ -52,20 +60,25 @@ std::vector<MountEntry> ParseMountInfo(std::string_view text) {
     const std::string_view line = text.substr(0, newline);
     text.remove_prefix(newline == std::string_view::npos ? text.size() : newline + 1);
     // id parent major:minor root mount-point options [optional fields...] - fstype source super-options
+    // The kernel separates fields by one space and escapes space, TAB,
+    // newline and backslash inside them; every other byte (CR, VT, FF ...)
+    // belongs to its field.
     f.clear();
     for (std::size_t i = 0; i < line.size();) {
-      if (IsSpace(line[i])) {
+      if (line[i] == ' ') {
         ++i;
         continue;
       }
       const std::size_t start = i;
-      while (i < line.size() && !IsSpace(line[i])) ++i;
+      while (i < line.size() && line[i] != ' ') ++i;
       f.push_back(line.substr(start, i - start));
     }
     const auto dash = std::find(f.begin(), f.end(), "-");
     if (f.size() < 6 || dash == f.end() || dash - f.begin() < 6 || f.end() - dash < 3) continue;
     MountEntry e;
-    if (!ParseNumber(f[0], &e.id) || !ParseDevice(f[2], &e.major, &e.minor)) continue;
+    if (!ParseNumber(f[0], &e.id) || !ParseNumber(f[1], &e.parent) || !ParseDevice(f[2], &e.major, &e.minor)) {
+      continue;
+    }
     e.root = Unescape(f[3]);
     e.mount_point = Unescape(f[4]);
     e.fstype = Unescape(*(dash + 1));
@@ -96,12 +109,86 @@ bool IsLocalFileSystem(std::string_view fstype) {
   return local.count(fstype) != 0;
 }
 
+std::vector<bool> CoveredMounts(const std::vector<MountEntry>& all) {
+  std::vector<bool> covered(all.size(), false);
+  std::unordered_map<uint32_t, std::size_t> by_id;
+  by_id.reserve(all.size());
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    // A table without unique ids (a hand-made one) cannot be walked.
+    if (!by_id.emplace(all[i].id, i).second) return covered;
+  }
+  // The mount points of each mount's children: (parent id, point).
+  struct KeyHash {
+    std::size_t operator()(const std::pair<uint32_t, std::string_view>& k) const {
+      return std::hash<std::string_view>()(k.second) * 31 + k.first;
+    }
+  };
+  std::unordered_set<std::pair<uint32_t, std::string_view>, KeyHash> children;
+  children.reserve(all.size());
+  for (const MountEntry& e : all) children.emplace(e.parent, e.mount_point);
+
+  // 0 not yet known, 1 reached, 2 not reached. A mount is reached when path
+  // resolution gets to its mount point through its parent: the parent is
+  // reached and has no mount stacked on its own point (else only that stack
+  // goes on), and no other child of the parent sits on a directory above
+  // this mount point. Mounts stacked on one point are all reached; the
+  // listing shows the topmost.
+  std::vector<uint8_t> state(all.size(), 0);
+  std::vector<std::size_t> path;
+  for (std::size_t start = 0; start < all.size(); ++start) {
+    // The chain of parents not yet known, walked up iteratively (a table
+    // may nest deeply), then settled from the top down.
+    path.clear();
+    for (std::size_t i = start; state[i] == 0;) {
+      state[i] = 3;  // on the walk: a cycle ends it
+      path.push_back(i);
+      const auto parent = by_id.find(all[i].parent);
+      if (parent == by_id.end() || parent->second == i) break;
+      i = parent->second;
+    }
+    for (std::size_t k = path.size(); k-- > 0;) {
+      const std::size_t i = path[k];
+      const MountEntry& e = all[i];
+      const auto parent_it = by_id.find(e.parent);
+      bool reached = true;
+      if (parent_it != by_id.end() && parent_it->second != i) {
+        const std::size_t p = parent_it->second;
+        const MountEntry& parent = all[p];
+        if (state[p] != 1) {
+          reached = false;  // unreached, or a cycle
+        } else if (parent.mount_point != e.mount_point && children.count({parent.id, parent.mount_point})) {
+          reached = false;  // the parent's own tree is covered by a mount on its point
+        } else {
+          // Another child of the parent on a directory between the
+          // parent's point and this one.
+          std::string_view point = e.mount_point;
+          while (reached) {
+            const auto slash = point.rfind('/');
+            if (slash == std::string_view::npos) break;
+            point = point.substr(0, slash == 0 ? 1 : slash);
+            if (point.size() <= parent.mount_point.size()) break;
+            if (children.count({parent.id, point})) reached = false;
+          }
+        }
+      }
+      state[i] = reached ? 1 : 2;
+    }
+  }
+  for (std::size_t i = 0; i < all.size(); ++i) covered[i] = state[i] != 1;
+  return covered;
+}
+
 std::vector<ListedMount> SelectMounts(const std::vector<MountEntry>& all, const AskFacts& ask) {
-  // One place per mount point; the topmost mount shows through it.
+  // One place per mount point; the topmost mount shows through it. Mounts
+  // that path resolution never reaches (covered by a later mount above
+  // them) are left out, as df leaves them out.
+  const std::vector<bool> covered = CoveredMounts(all);
   std::vector<const MountEntry*> points;
   std::unordered_map<std::string_view, std::size_t> place;
   place.reserve(all.size());
-  for (const MountEntry& e : all) {
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    const MountEntry& e = all[i];
+    if (covered[i]) continue;
     auto [it, fresh] = place.emplace(e.mount_point, points.size());
     if (fresh) {
       points.push_back(&e);
@@ -167,10 +254,7 @@ bool IsRemoteMount(const MountEntry& e) {
       "glusterfs", "gpfs", "lustre", "ncp",  "ncpfs", "nfs",      "nfs4",      "orangefs", "pvfs2",
       "rclone",    "s3fs", "smb3",   "smbfs", "smbnetfs", "sshfs", "webdav",
   };
-  if (remote.count(type)) return true;
-  // "//server/share", "server:/export", "user@host:path"
-  const std::string& s = e.source;
-  return s.rfind("//", 0) == 0 || (!s.empty() && s[0] != '/' && s.find(':') != std::string::npos);
+  return remote.count(type) != 0;
 }
 
 }  // namespace hostprobe::linux_drives
