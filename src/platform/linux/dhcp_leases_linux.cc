@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string_view>
 
+#include "platform/linux/dhcp_message_linux.h"
 #include "platform/linux/text_linux.h"
 
 namespace hostprobe::linux_net {
@@ -107,6 +108,15 @@ std::optional<DhcpLease> DhclientLease(const LinuxRoot& root, const std::string&
       value = value.substr(0, value.find(';'));
       if (option == "dhcp-server-identifier") current.server = value;
       if (option == "dhcp-lease-time") lease_time = Number(value);
+      if (option == "netbios-name-servers") {
+        // "10.0.0.9,10.0.0.10" (dhclient writes no blanks in the list)
+        current.wins.clear();
+        for (std::size_t from = 0; from < value.size();) {
+          const auto comma = std::min(value.find(',', from), value.size());
+          if (comma > from) current.wins.push_back(value.substr(from, comma - from));
+          from = comma + 1;
+        }
+      }
     } else if (first == "expire") {
       expire = DhclientTime(words);
     } else if (first == "}") {
@@ -119,6 +129,26 @@ std::optional<DhcpLease> DhclientLease(const LinuxRoot& root, const std::string&
     }
   }
   return found;
+}
+
+// dhcpcd's lease file: the server's DHCPACK as received, the file's time
+// being when it came. Current while the link has its address and its lease
+// time has not run out.
+std::optional<DhcpLease> DhcpcdLease(const LinuxRoot& root, const std::string& path, const LinkFacts& link,
+                                     int64_t now) {
+  const auto bytes = root.Read(path);
+  if (!bytes) return std::nullopt;
+  const auto message = ParseDhcpMessage(*bytes);
+  if (!message || !HasAddress(link, message->your_address)) return std::nullopt;
+  DhcpLease lease;
+  lease.server = message->server;
+  lease.wins = message->wins;
+  lease.obtained = ModifiedTime(root, path);
+  if (message->lease_seconds >= 0) {
+    lease.expires = lease.obtained + message->lease_seconds;
+    if (message->lease_seconds != 0xFFFFFFFFll && lease.expires <= now) return std::nullopt;
+  }
+  return lease;
 }
 
 bool IsUuid(std::string_view s) {
@@ -152,6 +182,17 @@ LeaseFiles::LeaseFiles(const LinuxRoot& root) : root_(root) {
   for (const std::string& name : root.List(networkd)) {
     if (!name.empty() && std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; })) {
       Add(by_index_, name, networkd + "/" + name, Form::kKeyValue);
+    }
+  }
+  // dhcpcd: <interface>.lease (dhcpcd 9 and later), dhcpcd-<interface>.lease
+  // (before); <interface>.lease6 is DHCPv6's.
+  for (const char* dir : {"/var/lib/dhcpcd", "/var/lib/dhcpcd5", "/var/db/dhcpcd"}) {
+    const std::string path = dir;
+    for (const std::string& file : root.List(path)) {
+      std::string_view s = file;
+      if (Strip(s, "dhcpcd-", ".lease") || Strip(s, "", ".lease")) {
+        if (!s.empty()) Add(by_name_, std::string(s), path + "/" + file, Form::kDhcpcd);
+      }
     }
   }
   for (const char* dir : {"/run/NetworkManager", "/var/lib/NetworkManager", "/var/lib/dhcp", "/var/lib/dhclient"}) {
@@ -195,10 +236,17 @@ std::optional<DhcpLease> LeaseFiles::Current(const LinkFacts& link, int64_t now)
   std::stable_sort(files.begin(), files.end(), [](const Found& a, const Found& b) { return a.time > b.time; });
   for (const Found& f : files) {
     std::optional<DhcpLease> lease = f.form == Form::kKeyValue ? KeyValueLease(root_, *f.path, link)
+                                     : f.form == Form::kDhcpcd ? DhcpcdLease(root_, *f.path, link, now)
                                                                : DhclientLease(root_, *f.path, link, now, f.per_link);
     if (lease) return lease;
   }
   return std::nullopt;
+}
+
+bool LeaseFiles::HasDhcpcdFile(const std::string& name) const {
+  const auto it = by_name_.find(name);
+  return it != by_name_.end() &&
+         std::any_of(it->second.begin(), it->second.end(), [](const Candidate& c) { return c.form == Form::kDhcpcd; });
 }
 
 }  // namespace hostprobe::linux_net

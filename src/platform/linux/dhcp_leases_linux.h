@@ -15,8 +15,9 @@ namespace hostprobe::linux_net {
 // The DHCP clients' lease files of the machine at `root`, each
 // lease directory listed once when made: systemd-networkd's (by interface
 // index), NetworkManager's (internal-<uuid>-<name>.lease and
-// dhclient-<uuid>-<name>.lease) and dhclient's own (dhclient.<name>.leases,
-// dhclient-<name>.leases, dhclient.leases).
+// dhclient-<uuid>-<name>.lease), dhclient's own (dhclient.<name>.leases,
+// dhclient-<name>.leases, dhclient.leases) and dhcpcd's (<name>.lease,
+// dhcpcd-<name>.lease: the DHCP message itself).
 class LeaseFiles {
  public:
   // `root` outlives the lease files.
@@ -27,8 +28,11 @@ class LeaseFiles {
   // expires, has not expired at `now` (seconds since 1970).
   std::optional<DhcpLease> Current(const LinkFacts& link, int64_t now) const;
 
+  // Whether dhcpcd keeps a lease file for the link, current or not.
+  bool HasDhcpcdFile(const std::string& name) const;
+
  private:
-  enum class Form { kKeyValue, kDhclient };
+  enum class Form { kKeyValue, kDhclient, kDhcpcd };
   struct Candidate {
     std::string path;
     Form form;

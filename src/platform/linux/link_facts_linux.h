@@ -18,6 +18,7 @@ struct DhcpLease {
   std::string server;  // dotted decimal, or empty when the lease names none
   int64_t obtained = 0;  // seconds since 1970
   int64_t expires = 0;
+  std::vector<std::string> wins;  // NetBIOS name servers (option 44), in order
 };
 
 struct LinkFacts {
@@ -33,7 +34,8 @@ struct LinkFacts {
   std::string description;  // udev vendor and model, else the driver, else the name
   std::vector<Ipv4> ipv4;   // in the kernel's order
   std::string gateway;      // default route's gateway, or empty
-  std::optional<DhcpLease> lease;
+  std::optional<DhcpLease> lease;  // the lease the link holds now
+  bool dhcp_managed = false;       // a DHCPv4 client manages the link, lease or not
   // The kernel's 64-bit counters.
   uint64_t rx_bytes = 0, rx_packets = 0, rx_multicast = 0, rx_dropped = 0, rx_errors = 0;
   uint64_t tx_bytes = 0, tx_packets = 0, tx_dropped = 0, tx_errors = 0;

@@ -122,6 +122,17 @@ class LinuxAdapterApi : public AdapterApi {
         }
         rec::PutU32(r + rec::kAdLeaseObtained, Low32(static_cast<uint64_t>(link.lease->obtained)));
         rec::PutU32(r + rec::kAdLeaseExpires, Low32(static_cast<uint64_t>(link.lease->expires)));
+        const std::vector<std::string>& wins = link.lease->wins;
+        if (!wins.empty()) {
+          rec::PutU32(r + rec::kAdHaveWins, 1);
+          PutAddressEntry(r + rec::kAdPrimaryWinsServer, wins[0], "255.255.255.255");
+          if (wins.size() > 1) PutAddressEntry(r + rec::kAdSecondaryWinsServer, wins[1], "255.255.255.255");
+        }
+      } else if (link.dhcp_managed) {
+        // As Windows shows a DHCP-enabled adapter that holds no lease: the
+        // server is the broadcast address, no lease times.
+        rec::PutU32(r + rec::kAdDhcpEnabled, 1);
+        PutAddressEntry(r + rec::kAdDhcpServer, "255.255.255.255", "255.255.255.255");
       }
     }
     return 0;

@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 
+#include "platform/linux/dhcp_clients_linux.h"
 #include "platform/linux/dhcp_leases_linux.h"
 #include "platform/linux/link_details_linux.h"
 #include "platform/linux/netlink_linux.h"
@@ -52,8 +53,16 @@ std::vector<LinkFacts> ReadLinks(const Gather& what) {
     ReadGateways(route, links);
     const LeaseFiles leases(LinuxRoot::Live());
     const int64_t now = static_cast<int64_t>(std::time(nullptr));
+    std::optional<DhcpClients> clients;  // read only for a link without a lease
     for (LinkFacts& link : links) {
-      if (link.arphrd != ARPHRD_LOOPBACK) link.lease = leases.Current(link, now);
+      if (link.arphrd == ARPHRD_LOOPBACK) continue;
+      link.lease = leases.Current(link, now);
+      if (link.lease) {
+        link.dhcp_managed = true;
+        continue;
+      }
+      if (!clients) clients.emplace(LinuxRoot::Live());
+      link.dhcp_managed = clients->Manages(link, leases.HasDhcpcdFile(link.name));
     }
   }
 

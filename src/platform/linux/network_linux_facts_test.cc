@@ -57,6 +57,34 @@ std::string DhclientBlock(const std::string& interface, const std::string& addre
   return block + "}\n";
 }
 
+// dhcpcd's lease file: a DHCPACK of `address` from `server` for `seconds`
+// (none when negative), with NetBIOS name servers `wins`.
+std::string DhcpcdAck(const std::string& address, const std::string& server, int64_t seconds,
+                      const std::vector<std::string>& wins = {}) {
+  auto four = [](const std::string& dotted) {
+    std::string out;
+    std::istringstream in(dotted);
+    for (std::string part; std::getline(in, part, '.');) out += static_cast<char>(std::stoi(part));
+    return out;
+  };
+  std::string m(236, '\0');
+  m[0] = 2;
+  m.replace(16, 4, four(address));
+  m += "\x63\x82\x53\x63";
+  m += std::string("\x35\x01\x05", 3);
+  m += std::string("\x36\x04", 2) + four(server);
+  if (seconds >= 0) {
+    m += std::string("\x33\x04", 2);
+    for (int shift = 24; shift >= 0; shift -= 8) m += static_cast<char>((seconds >> shift) & 0xFF);
+  }
+  if (!wins.empty()) {
+    m += '\x2c';
+    m += static_cast<char>(4 * wins.size());
+    for (const std::string& w : wins) m += four(w);
+  }
+  return m + '\xff';
+}
+
 struct LeaseCase {
   std::string what;
   std::vector<LeaseFile> files;
@@ -140,6 +168,43 @@ TEST(LeaseFilesTest, OnlyLeasesTheLinkHoldsNow) {
       {"dhclient file of another link", {{"/var/lib/dhcp/dhclient.eth0.leases",
                                           DhclientBlock("eth0", "192.0.2.10", "192.0.2.1", future), 1500}},
        Link("eth00", 3, {"192.0.2.10"}), std::nullopt},
+      {"dhclient WINS servers",
+       {{"/var/lib/dhcp/dhclient.eth0.leases",
+         [&] {
+           std::string block = DhclientBlock("eth0", "192.0.2.10", "192.0.2.1", future);
+           return block.insert(block.find("  expire"), "  option netbios-name-servers 10.0.0.9,10.0.0.10,10.0.0.11;\n");
+         }(),
+         1500}},
+       eth0, DhcpLease{"192.0.2.1", kNow + 600 - 86400, kNow + 600, {"10.0.0.9", "10.0.0.10", "10.0.0.11"}}},
+      // A file of about 2 MB, its current lease last, is read whole.
+      {"dhclient file of 2 MB",
+       {{"/var/lib/dhcp/dhclient.eth0.leases",
+         [&] {
+           std::string text;
+           while (text.size() < (2u << 20)) text += DhclientBlock("eth0", "192.0.2.77", "192.0.2.3", past);
+           return text + DhclientBlock("eth0", "192.0.2.10", "192.0.2.1", future);
+         }(),
+         1500}},
+       eth0, DhcpLease{"192.0.2.1", kNow + 600 - 86400, kNow + 600}},
+      // dhcpcd: the DHCP message, its time the file's.
+      {"dhcpcd current, WINS",
+       {{"/var/lib/dhcpcd/eth0.lease", DhcpcdAck("192.0.2.10", "192.0.2.1", 3600, {"10.0.0.9", "10.0.0.10"}),
+         kNow - 100}},
+       eth0, DhcpLease{"192.0.2.1", kNow - 100, kNow + 3500, {"10.0.0.9", "10.0.0.10"}}},
+      {"dhcpcd before 9", {{"/var/lib/dhcpcd5/dhcpcd-eth0.lease", DhcpcdAck("192.0.2.10", "192.0.2.1", 3600), kNow - 100}},
+       eth0, DhcpLease{"192.0.2.1", kNow - 100, kNow + 3500}},
+      {"dhcpcd expired", {{"/var/lib/dhcpcd/eth0.lease", DhcpcdAck("192.0.2.10", "192.0.2.1", 3600), kNow - 3600}},
+       eth0, std::nullopt},
+      {"dhcpcd infinite lease", {{"/var/lib/dhcpcd/eth0.lease", DhcpcdAck("192.0.2.10", "192.0.2.1", 0xFFFFFFFFll), 1000}},
+       eth0, DhcpLease{"192.0.2.1", 1000, 1000 + 0xFFFFFFFFll}},
+      {"dhcpcd without a lease time", {{"/var/lib/dhcpcd/eth0.lease", DhcpcdAck("192.0.2.10", "192.0.2.1", -1), 1000}},
+       eth0, DhcpLease{"192.0.2.1", 1000, 0}},
+      {"dhcpcd lease of another address", {{"/var/lib/dhcpcd/eth0.lease", DhcpcdAck("192.0.2.11", "192.0.2.1", 3600), kNow}},
+       eth0, std::nullopt},
+      {"dhcpcd DHCPv6 and torn files",
+       {{"/var/lib/dhcpcd/eth0.lease6", DhcpcdAck("192.0.2.10", "192.0.2.1", 3600), kNow},
+        {"/var/lib/dhcpcd/dhcpcd-eth0.lease", DhcpcdAck("192.0.2.10", "192.0.2.1", 3600).substr(0, 244), kNow}},
+       eth0, std::nullopt},
   };
   for (const LeaseCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -158,6 +223,7 @@ TEST(LeaseFilesTest, OnlyLeasesTheLinkHoldsNow) {
       EXPECT_EQ(got->server, c.expected->server);
       EXPECT_EQ(got->obtained, c.expected->obtained);
       EXPECT_EQ(got->expires, c.expected->expires);
+      EXPECT_EQ(got->wins, c.expected->wins);
     }
   }
 }

@@ -234,6 +234,36 @@ TEST(NetworkLinuxFaultTest, LocationsAreFixedNotionalAddresses) {
   EXPECT_EQ(u32(2000 + rec::kAddrNext), 0u);
 }
 
+// DHCP as Windows shows it: a lease the link holds (its server, and WINS
+// servers where the lease gives them), a link a DHCP client manages without
+// a lease (enabled, the server 255.255.255.255, address 0.0.0.0), a static one.
+TEST(NetworkLinuxFaultTest, DhcpFieldsOfLeasedManagedAndStaticLinks) {
+  auto leased = FakeLink(2, "eth0", {"192.0.2.10"});
+  leased.lease = linux_net::DhcpLease{"192.0.2.1", 1000, 4600, {"10.0.0.9", "10.0.0.10", "10.0.0.11"}};
+  leased.dhcp_managed = true;
+  auto one_wins = FakeLink(3, "eth1", {"198.51.100.5"});
+  one_wins.lease = linux_net::DhcpLease{"198.51.100.1", 1000, 4600, {"10.0.0.9"}};
+  auto waiting = FakeLink(4, "eth2");
+  waiting.dhcp_managed = true;
+  auto fixed = FakeLink(5, "eth3", {"203.0.113.5"});
+  const std::vector<linux_net::LinkFacts> links = {leased, one_wins, waiting, fixed};
+  auto api = linux_net::MakeAdapterApi([&](const linux_net::Gather&) { return links; });
+  auto padded = [](const std::string& s, std::size_t width) { return s + std::string(width - s.size(), '\0'); };
+  auto line = [&](int index, const std::string& name, const std::string& dhcp, const std::string& server,
+                  const std::string& wins, const std::string& ip, const std::string& primary,
+                  const std::string& secondary) {
+    return "\r\n[" + std::to_string(index - 2) + "] " + name + "\t|\\1|6\t|\\2|02-00-5E-00-00-0" +
+           std::to_string(index) + "\t|\\3|" + padded(name, 260) + "\t|\\4|6\t|\\5|0\t|\\6|" + dhcp +
+           "\t|\\7|0\t|\\8|" + padded(server, 16) + "\t|\\9|" + padded("0.0.0.0", 16) + "\t|\\10|" + wins +
+           "\t|\\11|" + padded(ip, 16) + "\t|\\12|" + padded(primary, 16) + "\t|\\13|" + padded(secondary, 16);
+  };
+  EXPECT_EQ(GetAdaptersReport(*api),
+            "4 Adapter(s):" + line(2, "eth0", "1", "192.0.2.1", "1", "192.0.2.10", "10.0.0.9", "10.0.0.10") +
+                line(3, "eth1", "1", "198.51.100.1", "1", "198.51.100.5", "10.0.0.9", "") +
+                line(4, "eth2", "1", "255.255.255.255", "0", "0.0.0.0", "", "") +
+                line(5, "eth3", "0", "", "0", "203.0.113.5", "", ""));
+}
+
 // The kernel's view changing between the sizing and the filling call, or
 // not answering: each gives the reports' soft result, never a read past the
 // buffer.
