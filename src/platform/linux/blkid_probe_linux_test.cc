@@ -78,7 +78,9 @@ TEST(BlkidProbeTest, ReadsTheNamesFromTheFileSystemItself) {
   for (const Case& c : cases) {
     const auto got = ProbeFileSystem(c.image.string());
     ASSERT_EQ(got.has_value(), c.expected.has_value()) << c.image;
-    if (got) EXPECT_EQ(Fields(*got), Fields(*c.expected)) << c.image;
+    if (got) {
+      EXPECT_EQ(Fields(*got), Fields(*c.expected)) << c.image;
+    }
   }
 }
 

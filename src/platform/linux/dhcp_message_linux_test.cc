@@ -78,7 +78,9 @@ TEST(DhcpMessageTest, ReadsTheServerTheLeaseTimeAndTheWinsServers) {
   for (const Case& c : cases) {
     const auto got = ParseDhcpMessage(c.bytes);
     ASSERT_EQ(got.has_value(), c.expected.has_value()) << c.name;
-    if (got) EXPECT_EQ(Fields(*got), Fields(*c.expected)) << c.name;
+    if (got) {
+      EXPECT_EQ(Fields(*got), Fields(*c.expected)) << c.name;
+    }
   }
 }
 

@@ -18,7 +18,7 @@ struct DhcpLease {
   std::string server;  // dotted decimal, or empty when the lease names none
   int64_t obtained = 0;  // seconds since 1970
   int64_t expires = 0;
-  std::vector<std::string> wins;  // NetBIOS name servers (option 44), in order
+  std::vector<std::string> wins = {};  // NetBIOS name servers (option 44), in order
 };
 
 struct LinkFacts {
