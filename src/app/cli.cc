@@ -1,5 +1,6 @@
 #include "app/cli.h"
 
+#include <filesystem>
 #include <iostream>
 
 #include "app/console/console.h"
@@ -9,6 +10,7 @@
 #include "platform/platform.h"
 #include "platform/replace_file.h"
 #include "platform/snapshot/snapshot.h"
+#include "report/redact.h"
 #include "usage_text.h"  // generated from docs/hostprobe.1.txt
 
 #ifndef HOSTPROBE_VERSION
@@ -23,10 +25,12 @@ constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
 
 struct Options {
-  enum class Mode { kDefault, kPass, kTest, kConsole, kCapture, kVirt, kHelp, kVersion } mode = Mode::kDefault;
+  enum class Mode { kDefault, kPass, kTest, kConsole, kCapture, kVirt, kReport, kHelp, kVersion } mode = Mode::kDefault;
   int pass = 0;
   std::string capture;
   std::optional<std::string> replay;
+  bool json = false;
+  bool redact = false;
 };
 
 struct UsageError {
@@ -84,6 +88,14 @@ Options Parse(const std::vector<std::string>& args) {
     } else if (arg == "--virt") {
       no_value();
       set_mode(Options::Mode::kVirt, arg);
+    } else if (arg == "--report") {
+      no_value();
+      set_mode(Options::Mode::kReport, arg);
+    } else if (arg == "--json" || arg == "--redact") {
+      no_value();
+      bool& flag = arg == "--json" ? o.json : o.redact;
+      if (flag) throw UsageError{arg + " given twice"};
+      flag = true;
     } else if (arg == "--replay") {
       if (o.replay) throw UsageError{"--replay given twice"};
       o.replay = value();
@@ -101,12 +113,17 @@ Options Parse(const std::vector<std::string>& args) {
   if (o.mode == Options::Mode::kVirt && o.replay) {
     throw UsageError{"--virt reads this machine and cannot be combined with --replay"};
   }
+  if (!info && o.json && o.mode != Options::Mode::kReport) throw UsageError{"--json goes with --report"};
+  if (!info && o.redact && o.mode != Options::Mode::kReport && o.mode != Options::Mode::kCapture) {
+    throw UsageError{"--redact goes with --report or --capture"};
+  }
   if (info) o.mode = *info;
   return o;
 }
 
-int Capture(Platform& platform, const std::string& file, std::ostream& out, std::ostream& err) {
-  const std::string text = CaptureMachine(platform);
+int Capture(Platform& platform, Redactor* redactor, const std::string& file, std::ostream& out,
+            std::ostream& err) {
+  const std::string text = CaptureMachine(platform, redactor);
   if (file == "-") {
     out << text;
     return kExitOk;
@@ -116,6 +133,33 @@ int Capture(Platform& platform, const std::string& file, std::ostream& out, std:
     return kExitError;
   }
   return kExitOk;
+}
+
+// Counts the records appended through it, for the line that says where they went.
+class CountingLog : public LogFile {
+ public:
+  explicit CountingLog(std::unique_ptr<LogFile> inner) : inner_(std::move(inner)) {}
+  void Append(std::string_view bytes) override {
+    inner_->Append(bytes);
+    ++records_;
+  }
+  int records() const { return records_; }
+
+ private:
+  std::unique_ptr<LogFile> inner_;
+  int records_ = 0;
+};
+
+void SayWhereRecordsWent(const CountingLog* log, std::ostream& err, const CliHooks& hooks) {
+  if (!log || log->records() == 0 || !hooks.stderr_is_terminal || !hooks.stderr_is_terminal()) return;
+  std::string where = kLogFileName;
+  try {
+    where = (std::filesystem::current_path() / kLogFileName).string();
+  } catch (const std::exception&) {
+    // The name alone, where the current directory cannot be named.
+  }
+  err << "hostprobe: " << log->records() << (log->records() == 1 ? " record" : " records")
+      << " appended to " << ShownName(where) << "\n";
 }
 
 }  // namespace
@@ -151,7 +195,30 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
   }
   try {
     Platform platform = OpenPlatform(o.replay);
-    if (o.mode == Options::Mode::kCapture) return Capture(platform, o.capture, out, err);
+    std::shared_ptr<Redactor> redactor;
+    if (o.redact) {
+      redactor = std::make_shared<Redactor>();
+      RedactPlatform(platform, redactor);
+    }
+    if (o.mode == Options::Mode::kCapture) return Capture(platform, redactor.get(), o.capture, out, err);
+    if (o.mode == Options::Mode::kReport) {
+      out << ReportMachine(platform, o.replay.has_value(), o.json, redactor.get());
+      return kExitOk;
+    }
+    auto log = std::make_unique<CountingLog>(std::move(platform.log));
+    const CountingLog* counted = log.get();
+    platform.log = std::move(log);
+    // Said after whatever ends the run, while the platform (and its log) lives.
+    struct Say {
+      const CountingLog* log;
+      std::ostream& out;
+      std::ostream& err;
+      const CliHooks& hooks;
+      ~Say() {
+        out.flush();
+        SayWhereRecordsWent(log, err, hooks);
+      }
+    } say{counted, out, err, hooks};
     ConsoleTextBox text_box(out);
     Session session(platform, text_box);
     switch (o.mode) {

@@ -20,6 +20,9 @@ struct CliHooks {
   // returns a guard that restores it; returns null when standard input is not
   // a terminal (lines are then read). Unset: lines.
   std::function<std::shared_ptr<void>()> enter_key_mode;
+  // Whether standard error is a terminal: after a run there, one line says
+  // how many records went to which log. Unset: not a terminal.
+  std::function<bool()> stderr_is_terminal;
 };
 
 // Runs hostprobe with `args` (without the program name). Returns the exit

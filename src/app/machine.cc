@@ -3,6 +3,7 @@
 #include "platform/codepage.h"
 #include "platform/snapshot_file.h"
 #include "platform/virt.h"
+#include "report/report.h"
 
 namespace hostprobe {
 
@@ -21,8 +22,9 @@ Platform MakeReplayPlatform(SnapshotData data) {
   return MakeSnapshotPlatform(std::move(data), std::move(host));
 }
 
-std::string CaptureMachine(Platform& platform) {
-  const HostFacts facts = ReadHostFacts();
+std::string CaptureMachine(Platform& platform, Redactor* redactor) {
+  HostFacts facts = ReadHostFacts();
+  if (redactor) facts.host = redactor->Host(facts.host);
   const VirtNames virt = DetectVirt();
   CaptureHost host;
   host.captured = {{"host", facts.host},
@@ -31,6 +33,20 @@ std::string CaptureMachine(Platform& platform) {
                    {"container", virt.container}};
   host.system_to_utf8 = [](std::string_view text) { return SystemToUtf8(text); };
   return CaptureSnapshot(platform, host);
+}
+
+std::string ReportMachine(Platform& platform, bool replayed, bool json, Redactor* redactor) {
+  ReportContext context;
+  context.replayed = replayed;
+  context.redacted = redactor != nullptr;
+  if (!replayed) {
+    const std::string host = ReadHostFacts().host;
+    context.host = redactor ? redactor->Host(host) : host;
+    context.virt = DetectVirt();
+  }
+  const ReportFacts facts = GatherReport(platform, context);
+  const ToUtf8 to_utf8 = [](std::string_view text) { return SystemToUtf8(text); };
+  return json ? RenderReportJson(facts, to_utf8) : RenderReportText(facts, to_utf8);
 }
 
 VirtNames DetectVirt() { return NameVirt(ReadVmFacts(), ReadContainerFacts()); }

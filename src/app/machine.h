@@ -8,6 +8,7 @@
 
 #include "platform/platform.h"
 #include "platform/snapshot/snapshot.h"
+#include "report/redact.h"
 #include "vmdetect/virt_names.h"
 
 namespace hostprobe {
@@ -23,8 +24,13 @@ Platform OpenPlatform(const std::optional<std::string>& replay);
 Platform MakeReplayPlatform(SnapshotData data);
 
 // The snapshot of `platform`, with this machine's host name, OS and
-// virtualization in its informational "captured" block.
-std::string CaptureMachine(Platform& platform);
+// virtualization in its informational "captured" block; the host name
+// redacted by `redactor` where there is one.
+std::string CaptureMachine(Platform& platform, Redactor* redactor = nullptr);
+
+// The report of `platform` (JSON or text): for the live machine with its host
+// name (redacted by `redactor` where there is one) and virtualization names.
+std::string ReportMachine(Platform& platform, bool replayed, bool json, Redactor* redactor);
 
 // The hypervisor and the container this program runs under.
 VirtNames DetectVirt();

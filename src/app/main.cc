@@ -1,4 +1,5 @@
 #include <signal.h>
+#include <unistd.h>
 
 #include <iostream>
 #include <new>
@@ -22,6 +23,7 @@ int main(int argc, char** argv) {
     hostprobe::CliHooks hooks;
     hooks.open_window = hostprobe::OpenWindowProgram;
     hooks.enter_key_mode = hostprobe::EnterKeyMode;
+    hooks.stderr_is_terminal = [] { return isatty(STDERR_FILENO) == 1; };
     return hostprobe::RunCli(args, std::cin, std::cout, std::cerr, hooks);
   } catch (const std::bad_alloc&) {
     std::cerr << "hostprobe: error: out of memory\n";
