@@ -176,8 +176,8 @@ std::string RenderReportText(const ReportFacts& facts, const ToUtf8& to_utf8);
 std::string RenderReportJson(const ReportFacts& facts, const ToUtf8& to_utf8);
 
 // `text` as valid UTF-8: every byte that starts no well-formed character
-// (overlong forms, surrogates and code points past U+10FFFF included)
-// becomes U+FFFD.
+// (overlong forms, surrogates and code points past U+10FFFF included) is
+// taken as a Windows-1252 character (0xE9 "é", 0x80 "€", 0x81 U+0081).
 std::string ValidUtf8(std::string_view text);
 
 // `text` (valid UTF-8) as a JSON string with its quotes: '"', '\\' and the

@@ -32,6 +32,29 @@ std::size_t Utf8Length(std::string_view text, std::size_t at) {
   return 0;
 }
 
+// A byte outside UTF-8 read as Windows-1252, the ANSI code page of most
+// Windows systems, so that a replayed record text decodes alike on both.
+uint32_t Windows1252(unsigned char b) {
+  static constexpr uint16_t k80[32] = {
+      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+  return b >= 0x80 && b < 0xA0 ? k80[b - 0x80] : b;
+}
+
+void AppendCodePoint(std::string& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
 class Json {
  public:
   explicit Json(const ToUtf8& to_utf8) : to_utf8_(to_utf8) {}
@@ -300,7 +323,7 @@ std::string ValidUtf8(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
     const std::size_t n = Utf8Length(text, i);
     if (n == 0) {
-      out += "\xEF\xBF\xBD";
+      AppendCodePoint(out, Windows1252(static_cast<unsigned char>(text[i])));
       ++i;
     } else {
       out.append(text, i, n);
