@@ -49,6 +49,9 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${HOSTPROBE_GENERATED}/c
 # Debian only, like the window's: the package step leaves them out of the RPMs.
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/hostprobe.lintian-overrides
         DESTINATION share/lintian/overrides RENAME hostprobe)
+# Fleet collection with Ansible: the facts script and the playbook.
+install(PROGRAMS ${PROJECT_SOURCE_DIR}/contrib/ansible/hostprobe.fact DESTINATION share/hostprobe/ansible)
+install(FILES ${PROJECT_SOURCE_DIR}/contrib/ansible/collect.yml DESTINATION share/hostprobe/ansible)
 if(TARGET hostprobe-window)
   install(TARGETS hostprobe-window RUNTIME DESTINATION libexec/hostprobe COMPONENT window)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/hostprobe.desktop DESTINATION share/applications

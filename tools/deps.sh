@@ -16,7 +16,8 @@ if [ "${1:-all}" = all ]; then
          clang libclang-rt-dev libbenchmark-dev hyperfine time tmux iproute2 procps
          file dpkg-dev x11-apps imagemagick xdotool
          libfuse3-dev fuse3 e2fsprogs util-linux dnsmasq isc-dhcp-client dhcpcd-base
-         lintian rpm desktop-file-utils appstream zip unzip x11-utils gzip binutils-mingw-w64-x86-64)
+         lintian rpm desktop-file-utils appstream zip unzip x11-utils gzip binutils-mingw-w64-x86-64
+         python3-jsonschema ansible-core)
 fi
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 missing=()
