@@ -20,6 +20,13 @@ using testing::ReadFile;
 using testing::ScratchDir;
 using testing::SplitRecords;
 
+ReportContext Replayed(bool redacted = false) {
+  ReportContext context;
+  context.replayed = true;
+  context.redacted = redacted;
+  return context;
+}
+
 const ToUtf8 kAsIs = [](std::string_view text) { return std::string(text); };
 
 const char* const kFixtures[] = {
@@ -31,7 +38,7 @@ const char* const kFixtures[] = {
 
 ReportFacts FixtureReport(const std::string& name) {
   Platform platform = MakeReplayPlatform(ReadSnapshotFile(Fixture(name)));
-  return GatherReport(platform, ReportContext{.replayed = true});
+  return GatherReport(platform, Replayed());
 }
 
 // The messages of a log's records: what follows the timestamp and its TAB,
@@ -276,7 +283,7 @@ TEST(ReportTest, StatusResultsAndErrorsShownAsWhatTheyAre) {
   d.drives.push_back(bad);
   d.probes.loadable = false;
   Platform platform = MakeReplayPlatform(d);
-  const ReportFacts f = GatherReport(platform, ReportContext{.replayed = true});
+  const ReportFacts f = GatherReport(platform, Replayed());
   EXPECT_EQ(f.adapters.status, "failed");
   EXPECT_EQ(f.adapters.fill_status, 111u);
   EXPECT_EQ(f.adapters.count, 2);
@@ -434,7 +441,7 @@ TEST(RedactTest, RedactedCaptureReplaysToTheSameResults) {
 TEST(RedactTest, SameValueSamePseudonymWithinOneDocument) {
   Platform platform = MakeReplayPlatform(ReadSnapshotFile(Fixture("adapters_example.json")));
   RedactPlatform(platform, std::make_shared<Redactor>());
-  const ReportFacts f = GatherReport(platform, ReportContext{.replayed = true, .redacted = true});
+  const ReportFacts f = GatherReport(platform, Replayed(true));
   ASSERT_EQ(f.adapters.list.size(), 1u);
   const ReportAdapter& a = f.adapters.list[0];
   // 192.168.0.1 is both the gateway and the DHCP server.
