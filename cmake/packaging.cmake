@@ -53,7 +53,6 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/hostprobe.lintian-overrides
 install(PROGRAMS ${PROJECT_SOURCE_DIR}/contrib/ansible/hostprobe.fact DESTINATION share/hostprobe/ansible)
 install(FILES ${PROJECT_SOURCE_DIR}/contrib/ansible/collect.yml DESTINATION share/hostprobe/ansible)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/hostprobe-report.schema.json DESTINATION share/hostprobe)
-install(FILES ${PROJECT_SOURCE_DIR}/docs/hostprobe-report.schema.json DESTINATION share/hostprobe)
 if(TARGET hostprobe-window)
   install(TARGETS hostprobe-window RUNTIME DESTINATION libexec/hostprobe COMPONENT window)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/hostprobe.desktop DESTINATION share/applications
