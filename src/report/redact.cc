@@ -190,7 +190,9 @@ std::string Redactor::Share(const std::string& name) { return Named(shares_, "sh
 std::string Redactor::AdapterName(const std::string& name) { return Named(adapters_, "adapter-", name); }
 
 std::string Redactor::Ipv4(const std::string& address) {
-  if (address.empty() || address == "0.0.0.0") return address;
+  // No address and the broadcast address (a DHCP server not yet known) are
+  // no host's.
+  if (address.empty() || address == "0.0.0.0" || address == "255.255.255.255") return address;
   const auto [it, added] = ipv4_.try_emplace(address);
   if (added) it->second = PseudonymAddress(ipv4_.size());
   return it->second;

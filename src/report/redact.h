@@ -18,7 +18,7 @@ namespace hostprobe {
 class Redactor {
  public:
   std::string Host(const std::string& name);          // "host-1", ...
-  std::string Ipv4(const std::string& address);       // "192.0.2.1", ...; "" and 0.0.0.0 stay
+  std::string Ipv4(const std::string& address);       // "192.0.2.1", ...; "", 0.0.0.0, 255.255.255.255 stay
   std::array<uint8_t, 6> Mac(const std::array<uint8_t, 6>& mac);  // prefix kept; all zero stays
   int32_t Serial(int32_t serial);                     // 1, 2, ...; 0 stays
   std::string Volume(const std::string& name);        // "volume-1", ...; "" stays
