@@ -1,9 +1,17 @@
 // Drives through the Win32 calls the scripting run-time's file system object
-// rests on; every property is read from the system at the moment it is asked.
+// rests on. Each listing asks every drive once, all drives at the same time
+// and within one bound, so that a drive that never answers shows as not ready
+// instead of holding up the run.
 #include <windows.h>
 #include <winnetwk.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "platform/error.h"
@@ -28,22 +36,137 @@ std::vector<std::wstring> LogicalDrives() {
   return roots;
 }
 
+// What one listing learnt of a drive: every call made once, in a worker
+// thread of its own, so that a drive that does not answer (a network drive
+// whose server is gone waits for the redirector's time-out on every call)
+// holds up nothing but that thread.
+struct DriveFacts {
+  bool typed = false;  // the steps reached
+  UINT type = DRIVE_UNKNOWN;
+  bool asked = false;
+  BOOL volume_ok = FALSE;
+  DWORD volume_error = 0;
+  std::wstring name, file_system;
+  DWORD serial = 0;
+  BOOL space_ok = FALSE;
+  DWORD space_error = 0;
+  ULARGE_INTEGER available{}, total{};
+  bool shared = false;
+  std::wstring share;
+  bool attributes_ok = false;
+  DWORD attributes_error = 0;
+};
+
+// One listing's workers: each fills its drive's facts under the mutex; the
+// lister waits for all of them up to one shared bound and then copies what
+// is there. A worker still waiting keeps only this shared state alive; its
+// thread is detached, and ends with the process.
+struct Listing {
+  std::mutex mutex;
+  std::condition_variable done;
+  std::size_t pending = 0;
+  std::vector<DriveFacts> facts;
+};
+
+void AskDrive(const std::shared_ptr<Listing>& listing, std::size_t index, const std::wstring& root) {
+  auto publish = [&](auto&& fill) {
+    std::lock_guard<std::mutex> lock(listing->mutex);
+    fill(listing->facts[index]);
+  };
+  // No "insert a disk" dialog for an empty removable drive (the mode is
+  // the thread's own).
+  DWORD old_mode = 0;
+  SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &old_mode);
+  const UINT type = GetDriveTypeW(root.c_str());
+  publish([&](DriveFacts& f) {
+    f.typed = true;
+    f.type = type;
+  });
+  wchar_t name[MAX_PATH + 1] = {};
+  wchar_t file_system[MAX_PATH + 1] = {};
+  DWORD serial = 0;
+  const BOOL volume_ok =
+      GetVolumeInformationW(root.c_str(), name, MAX_PATH + 1, &serial, nullptr, nullptr, file_system, MAX_PATH + 1);
+  const DWORD volume_error = GetLastError();
+  ULARGE_INTEGER available{}, total{}, free{};
+  BOOL space_ok = FALSE;
+  DWORD space_error = 0;
+  if (volume_ok) {
+    space_ok = GetDiskFreeSpaceExW(root.c_str(), &available, &total, &free);
+    space_error = GetLastError();
+  }
+  std::wstring share;
+  if (type == DRIVE_REMOTE) {
+    const std::wstring local = root.substr(0, 2);
+    std::vector<wchar_t> remote(MAX_PATH);
+    DWORD length = static_cast<DWORD>(remote.size());
+    DWORD status = WNetGetConnectionW(local.c_str(), remote.data(), &length);
+    if (status == ERROR_MORE_DATA) {
+      remote.resize(length);
+      status = WNetGetConnectionW(local.c_str(), remote.data(), &length);
+    }
+    // A network drive that is not a mapped connection has no share name.
+    if (status == NO_ERROR) share = remote.data();
+  }
+  const bool attributes_ok = GetFileAttributesW(root.c_str()) != INVALID_FILE_ATTRIBUTES;
+  const DWORD attributes_error = GetLastError();
+  publish([&](DriveFacts& f) {
+    f.asked = true;
+    f.volume_ok = volume_ok;
+    f.volume_error = volume_error;
+    f.name = name;
+    f.file_system = file_system;
+    f.serial = serial;
+    f.space_ok = space_ok;
+    f.space_error = space_error;
+    f.available = available;
+    f.total = total;
+    f.shared = true;
+    f.share = std::move(share);
+    f.attributes_ok = attributes_ok;
+    f.attributes_error = attributes_error;
+  });
+  std::lock_guard<std::mutex> lock(listing->mutex);
+  if (--listing->pending == 0) listing->done.notify_all();
+}
+
+// The facts of every root, each asked in its own thread, all within `bound`.
+std::vector<DriveFacts> AskDrives(const std::vector<std::wstring>& roots, std::chrono::milliseconds bound) {
+  auto listing = std::make_shared<Listing>();
+  listing->facts.resize(roots.size());
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  for (std::size_t i = 0; i < roots.size(); ++i) {
+    {
+      std::lock_guard<std::mutex> lock(listing->mutex);
+      ++listing->pending;
+    }
+    try {
+      std::thread(AskDrive, listing, i, roots[i]).detach();
+    } catch (const std::system_error&) {
+      AskDrive(listing, i, roots[i]);  // no thread to be had: asked here
+    }
+  }
+  std::unique_lock<std::mutex> lock(listing->mutex);
+  listing->done.wait_until(lock, deadline, [&] { return listing->pending == 0; });
+  return listing->facts;
+}
+
 class DriveWindows : public Drive {
  public:
-  explicit DriveWindows(std::wstring root) : root_(std::move(root)) {}
+  DriveWindows(std::wstring root, DriveFacts facts) : root_(std::move(root)), f_(std::move(facts)) {}
 
-  bool IsReady() override { return Volume(nullptr); }
+  // A drive that did not answer within the listing's bound is not ready.
+  bool IsReady() override { return f_.asked && f_.volume_ok; }
 
   std::string DriveLetter() override { return WideToSystem(root_.substr(0, 1)); }
 
   std::string VolumeName() override {
-    VolumeInfo v;
-    Require(Volume(&v), "VolumeName");
-    return WideToSystem(v.name);
+    RequireVolume("VolumeName");
+    return WideToSystem(f_.name);
   }
 
   int32_t DriveType() override {
-    switch (GetDriveTypeW(root_.c_str())) {
+    switch (f_.typed ? f_.type : DRIVE_UNKNOWN) {
       case DRIVE_REMOVABLE: return 1;
       case DRIVE_FIXED: return 2;
       case DRIVE_REMOTE: return 3;
@@ -54,95 +177,63 @@ class DriveWindows : public Drive {
   }
 
   std::string FileSystem() override {
-    VolumeInfo v;
-    Require(Volume(&v), "FileSystem");
-    return WideToSystem(v.file_system);
+    RequireVolume("FileSystem");
+    return WideToSystem(f_.file_system);
   }
 
   int32_t SerialNumber() override {
-    VolumeInfo v;
-    Require(Volume(&v), "SerialNumber");
-    return static_cast<int32_t>(v.serial);
+    RequireVolume("SerialNumber");
+    return static_cast<int32_t>(f_.serial);
   }
 
-  std::string ShareName() override {
-    if (GetDriveTypeW(root_.c_str()) != DRIVE_REMOTE) return "";
-    const std::wstring local = root_.substr(0, 2);
-    std::vector<wchar_t> remote(MAX_PATH);
-    DWORD length = static_cast<DWORD>(remote.size());
-    DWORD status = WNetGetConnectionW(local.c_str(), remote.data(), &length);
-    if (status == ERROR_MORE_DATA) {
-      remote.resize(length);
-      status = WNetGetConnectionW(local.c_str(), remote.data(), &length);
-    }
-    // A network drive that is not a mapped connection has no share name.
-    if (status != NO_ERROR) return "";
-    return WideToSystem(remote.data());
-  }
+  std::string ShareName() override { return WideToSystem(f_.share); }
 
   std::string RootPath() override {
-    Require(GetFileAttributesW(root_.c_str()) != INVALID_FILE_ATTRIBUTES, "Path");
+    Require(f_.asked && f_.attributes_ok, "Path", f_.attributes_error);
     return WideToSystem(root_);
   }
 
-  int64_t TotalSize() override { return Space("TotalSize").total; }
-  int64_t FreeSpace() override { return Space("FreeSpace").free; }
+  // The free space is what this user may use, as the file system object
+  // reports it.
+  int64_t TotalSize() override {
+    RequireSpace("TotalSize");
+    return static_cast<int64_t>(f_.total.QuadPart);
+  }
+  int64_t FreeSpace() override {
+    RequireSpace("FreeSpace");
+    return static_cast<int64_t>(f_.available.QuadPart);
+  }
 
  private:
-  struct VolumeInfo {
-    std::wstring name;
-    std::wstring file_system;
-    DWORD serial = 0;
-  };
-  struct SpaceInfo {
-    int64_t total = 0;
-    int64_t free = 0;
-  };
-
-  bool Volume(VolumeInfo* info) {
-    wchar_t name[MAX_PATH + 1] = {};
-    wchar_t file_system[MAX_PATH + 1] = {};
-    DWORD serial = 0;
-    // No "insert a disk" dialog for an empty removable drive.
-    const UINT mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    const BOOL ok = GetVolumeInformationW(root_.c_str(), name, MAX_PATH + 1, &serial, nullptr, nullptr,
-                                          file_system, MAX_PATH + 1);
-    last_error_ = GetLastError();
-    SetErrorMode(mode);
-    if (ok && info) {
-      info->name = name;
-      info->file_system = file_system;
-      info->serial = serial;
-    }
-    return ok != FALSE;
+  void RequireVolume(const char* property) { Require(f_.asked && f_.volume_ok, property, f_.volume_error); }
+  void RequireSpace(const char* property) {
+    RequireVolume(property);
+    Require(f_.space_ok, property, f_.space_error);
   }
 
-  SpaceInfo Space(const char* property) {
-    ULARGE_INTEGER available{}, total{}, free{};
-    const UINT mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    const BOOL ok = GetDiskFreeSpaceExW(root_.c_str(), &available, &total, &free);
-    last_error_ = GetLastError();
-    SetErrorMode(mode);
-    Require(ok != FALSE, property);
-    // The free space is what this user may use, as the file system object
-    // reports it.
-    return {static_cast<int64_t>(total.QuadPart), static_cast<int64_t>(available.QuadPart)};
-  }
-
-  void Require(bool ok, const char* property) {
+  void Require(bool ok, const char* property, DWORD error) {
     if (ok) return;
-    throw Error(ErrorKind::kPlatform, "cannot read " + std::string(property) + " of drive " +
-                                          WideToUtf8(root_.substr(0, 2)) + ": " + SystemErrorText(last_error_));
+    const std::string why = f_.asked ? SystemErrorText(error) : "no answer within " + std::to_string(kBound.count()) + " ms";
+    throw Error(ErrorKind::kPlatform,
+                "cannot read " + std::string(property) + " of drive " + WideToUtf8(root_.substr(0, 2)) + ": " + why);
   }
 
+ public:
+  static constexpr std::chrono::milliseconds kBound{2000};
+
+ private:
   std::wstring root_;
-  DWORD last_error_ = 0;
+  DriveFacts f_;
 };
 
 class DriveListWindows : public DriveList {
  public:
   DriveListWindows() {
-    for (auto& root : LogicalDrives()) drives_.push_back(std::make_unique<DriveWindows>(std::move(root)));
+    const std::vector<std::wstring> roots = LogicalDrives();
+    std::vector<DriveFacts> facts = AskDrives(roots, DriveWindows::kBound);
+    for (std::size_t i = 0; i < roots.size(); ++i) {
+      drives_.push_back(std::make_unique<DriveWindows>(roots[i], std::move(facts[i])));
+    }
   }
   std::vector<Drive*> Drives() override {
     std::vector<Drive*> out;

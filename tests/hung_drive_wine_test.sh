@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# A drive that never answers must not hold up the Windows build: under Wine,
+# drive letter X: mapped (the prefix's dosdevices) onto a directory of a FUSE
+# file system whose every call waits for good. hostprobe.exe --pass 1 ends
+# within 6 s (the drives of one listing share 2 s), writes its nine records
+# and shows X: as not ready. The FUSE file system runs in a private mount
+# namespace and is always ended (kill -9 and a lazy unmount); the mapping is
+# removed again.
+# Usage: tests/hung_drive_wine_test.sh WINE HOSTPROBE_EXE HUNG_FUSE_FS   (exit 77: skipped)
+# WINEPREFIX names the prefix.
+set -u
+wine=${1:?usage: hung_drive_wine_test.sh WINE HOSTPROBE_EXE HUNG_FUSE_FS}
+exe=$(realpath "${2:?}")
+fs_program=${3:+$(realpath "$3")}
+
+skip() { echo "SKIPPED: $*"; exit 77; }
+fail() { echo "FAILED: $*"; exit 1; }
+
+[ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX/dosdevices" ] || skip "WINEPREFIX is not a Wine prefix"
+[ -n "$fs_program" ] && [ -x "$fs_program" ] || skip "the test file system was not built (libfuse3-dev missing)"
+[ -c /dev/fuse ] || skip "/dev/fuse is missing"
+if [ -z "${HUNG_DRIVE_TEST_NS:-}" ]; then
+  if [ "$(id -u)" -eq 0 ]; then ns=(unshare -m --propagation private); else ns=(unshare -Urm --propagation private); fi
+  "${ns[@]}" true 2>/dev/null || skip "no right to make a private mount namespace"
+  HUNG_DRIVE_TEST_NS=1 exec "${ns[@]}" "$0" "$@"
+fi
+
+work=$(mktemp -d)
+mnt=$work/hung
+mkdir "$mnt" "$work/run"
+link=$WINEPREFIX/dosdevices/x:
+[ -e "$link" ] || [ -L "$link" ] && skip "drive X: is already mapped in $WINEPREFIX"
+fs_pid='' hp_pid=''
+mounted() { grep -q " $mnt " /proc/self/mountinfo; }
+finish() {
+  rm -f "$link"
+  for pid in $hp_pid $fs_pid; do kill -9 "$pid" 2>/dev/null; done
+  fusermount3 -uz "$mnt" 2>/dev/null || umount -l "$mnt" 2>/dev/null
+  mounted || rm -rf "$work"
+}
+trap finish EXIT
+
+"$fs_program" -f -o fsname=hungfs "$mnt" 2>"$work/fs.err" &
+fs_pid=$!
+for _ in $(seq 100); do mounted && break; kill -0 "$fs_pid" 2>/dev/null || break; sleep 0.05; done
+mounted || skip "the test file system did not mount: $(head -1 "$work/fs.err")"
+# The hung file system's root directory (getattr answers, statfs never):
+# Wine reaches it only through X:.
+ln -s "$mnt" "$link"
+
+cd "$work/run"
+start=$(date +%s%N)
+WINEDEBUG=-all "$wine" "$exe" --pass 1 >out.txt 2>err.txt &
+hp_pid=$!
+gone() { ! kill -0 "$1" 2>/dev/null; }
+for _ in $(seq 300); do gone "$hp_pid" && break; sleep 0.05; done
+elapsed=$((($(date +%s%N) - start) / 1000000))
+if ! gone "$hp_pid"; then
+  # Wine's server is single-threaded and itself calls statfs on the files it
+  # opens: once it waits in the FUSE file system, every thread of every Wine
+  # process waits on the server, whatever the program does.
+  for server in $(pgrep -f wineserver); do
+    if grep -q fuse "/proc/$server/stack" 2>/dev/null || [ "$(cat "/proc/$server/wchan" 2>/dev/null)" = request_wait_answer ]; then
+      skip "after ${elapsed} ms Wine's own server (pid $server) waits in the FUSE file system ($(cat "/proc/$server/wchan")): no program under this Wine can bound that"
+    fi
+  done
+  fail "hostprobe.exe --pass 1 still runs after ${elapsed} ms"
+fi
+wait "$hp_pid"
+code=$?
+hp_pid=''
+echo "hostprobe.exe --pass 1 under Wine with X: on a hung FUSE directory ended in ${elapsed} ms with exit code $code"
+[ "$code" -eq 0 ] || fail "exit code $code: $(tr -d '\r' <err.txt | head -3)"
+records=$(grep -a -c -E $'^"[^\t"]*\t([1-8]\\.\t|#{90}"\r$)' TEST_OUT.TXT)
+[ "$records" -eq 9 ] || fail "$records records in TEST_OUT.TXT, not 9"
+grep -a -q -F " (X:)     Drive Not Ready"$'\r' TEST_OUT.TXT ||
+  fail "X: is not shown as \"Drive Not Ready\": $(grep -a -F '(X:)' TEST_OUT.TXT | head -2)"
+echo "nine records; X: shown as Drive Not Ready"
