@@ -12,6 +12,7 @@
 #include "network/interfaces_report.h"
 #include "platform/records.h"
 #include "app/machine.h"
+#include "platform/live/live.h"
 #include "platform/snapshot/snapshot.h"
 
 namespace {

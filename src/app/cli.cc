@@ -1,14 +1,15 @@
 #include "app/cli.h"
 
+#include <exception>
 #include <filesystem>
 #include <iostream>
+#include <new>
 
 #include "app/console/console.h"
 #include "app/machine.h"
 #include "session/session.h"
 #include "platform/error.h"
-#include "platform/platform.h"
-#include "platform/replace_file.h"
+#include "platform/live/live.h"
 #include "platform/snapshot/snapshot.h"
 #include "report/redact.h"
 #include "usage_text.h"  // generated from docs/hostprobe.1.txt
@@ -252,7 +253,20 @@ int Run(const std::vector<std::string>& args, std::istream& in, std::ostream& ou
 
 int RunCli(const std::vector<std::string>& args, std::istream& in, std::ostream& out,
            std::ostream& err, const CliHooks& hooks) {
-  const int code = Run(args, in, out, err, hooks);
+  int code;
+  try {
+    code = Run(args, in, out, err, hooks);
+  } catch (const std::bad_alloc&) {
+    out.flush();
+    err << "hostprobe: error: out of memory\n";
+    return kExitError;
+  } catch (const std::exception& e) {
+    // Whatever else ends the run (a library's own exception) is an error
+    // like any other, not an abort.
+    out.flush();
+    err << "hostprobe: error: " << e.what() << "\n";
+    return kExitError;
+  }
   // What was to be printed is part of the result: output that could not be
   // written is a failed run, not a success.
   out.flush();

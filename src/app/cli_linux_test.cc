@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/window_program.h"
 #include "program_linux.h"
 #include "test_util.h"
 
@@ -57,6 +58,21 @@ std::string Join(const std::vector<std::string>& records, std::size_t count) {
 // Standard output that nobody reads any more (`hostprobe --pass 1 | head -c
 // 1`) does not cut the run short: all nine records are written, then the run
 // fails with the reason.
+// The descriptor the window program writes its "shown" byte on, as the
+// environment names it: read strictly, never a guess.
+TEST(WindowProgramTest, ShownDescriptorIsReadStrictly) {
+  const struct {
+    const char* text;
+    std::optional<int> fd;
+  } cases[] = {
+      {"0", 0},          {"7", 7},         {"2147483647", 2147483647}, {"007", 7},
+      {"", std::nullopt}, {"-1", std::nullopt}, {"+3", std::nullopt}, {" 3", std::nullopt},
+      {"3 ", std::nullopt}, {"3x", std::nullopt}, {"x", std::nullopt}, {"2147483648", std::nullopt},
+      {"99999999999", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseShownFd(c.text), c.fd) << "'" << c.text << "'";
+}
+
 TEST(HostileTest, ClosedOutputPipeStillWritesEveryRecord) {
   const auto records = PassRecords("probes_vmware.json");
   ScratchDir dir;

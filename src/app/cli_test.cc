@@ -4,6 +4,10 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <new>
+#include <optional>
+#include <stdexcept>
 #include <sstream>
 
 #include "test_util.h"
@@ -104,6 +108,32 @@ TEST(CliTest, UsageErrorsExitTwo) {
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("Try 'hostprobe --help'"), std::string::npos) << r.err;
+  }
+}
+
+// Any exception that ends a run, not only the program's own errors, is an
+// error message and exit 1, never an abort.
+TEST(CliTest, AnyExceptionEndsTheRunWithAnErrorMessage) {
+  const struct {
+    std::function<void()> raise;
+    const char* err;
+  } cases[] = {
+      {[] { throw std::runtime_error("the window's pipe broke"); }, "hostprobe: error: the window's pipe broke\n"},
+      {[] { throw std::bad_alloc(); }, "hostprobe: error: out of memory\n"},
+      {[] { throw std::out_of_range("vector::at"); }, "hostprobe: error: vector::at\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.err);
+    CliHooks hooks;
+    hooks.open_window = [&](const std::optional<std::string>&) -> std::optional<int> {
+      c.raise();
+      return 0;
+    };
+    std::istringstream in;
+    std::ostringstream out, err;
+    EXPECT_EQ(RunCli({}, in, out, err, hooks), 1);
+    EXPECT_EQ(out.str(), "");
+    EXPECT_EQ(err.str(), c.err);
   }
 }
 

@@ -1,8 +1,7 @@
 #include "app/machine.h"
 
-#include "platform/codepage.h"
+#include "platform/live/live.h"
 #include "platform/snapshot_file.h"
-#include "platform/virt.h"
 #include "report/report.h"
 
 namespace hostprobe {

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <iostream>
+#include <exception>
 #include <new>
 #include <string>
 #include <vector>
@@ -27,6 +28,9 @@ int main(int argc, char** argv) {
     return hostprobe::RunCli(args, std::cin, std::cout, std::cerr, hooks);
   } catch (const std::bad_alloc&) {
     std::cerr << "hostprobe: error: out of memory\n";
+    return 1;
+  } catch (const std::exception& e) {
+    std::cerr << "hostprobe: error: " << e.what() << "\n";
     return 1;
   }
 }

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace hostprobe {
 
@@ -14,6 +15,10 @@ inline constexpr int kWindowNotStartedExit = 127;
 // The environment variable naming the descriptor on which the window program
 // writes one byte once its window is shown.
 inline constexpr const char* kWindowShownFdVariable = "HOSTPROBE_WINDOW_SHOWN_FD";
+
+// The descriptor that variable names: decimal digits only, no sign, no
+// blanks, at most INT_MAX; nullopt for anything else.
+std::optional<int> ParseShownFd(std::string_view text);
 
 // When a display answers and the window program is installed, runs the window
 // (over the snapshot `replay`, if given) as a child and returns its exit code.

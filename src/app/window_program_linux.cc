@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -19,6 +20,17 @@
 #include <vector>
 
 namespace hostprobe {
+
+std::optional<int> ParseShownFd(std::string_view text) {
+  if (text.empty() || text.size() > 10) return std::nullopt;
+  int64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  if (value > INT32_MAX) return std::nullopt;
+  return static_cast<int>(value);
+}
 namespace {
 
 std::string Env(const char* name) {

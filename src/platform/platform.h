@@ -2,7 +2,6 @@
 // platform comes from the OS sources, a replayed one from a snapshot file.
 #pragma once
 
-#include <chrono>
 #include <memory>
 #include <string>
 
@@ -23,22 +22,5 @@ struct Platform {
   std::unique_ptr<LogFile> log;
   std::unique_ptr<Clock> clock;
 };
-
-// The live machine's platform (one implementation per OS).
-Platform MakeLivePlatform();
-
-// The log file in the current directory (one implementation per OS), which
-// waits at most `lock_wait` for another run's record.
-std::unique_ptr<LogFile> MakeLogFile(std::chrono::milliseconds lock_wait = kLogLockWait);
-
-// The real clock in the user's locale (one implementation per OS).
-std::unique_ptr<Clock> MakeClock();
-
-// Informational facts about this machine for a capture: host name and OS.
-struct HostFacts {
-  std::string host;
-  std::string os;
-};
-HostFacts ReadHostFacts();
 
 }  // namespace hostprobe

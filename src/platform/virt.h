@@ -1,6 +1,6 @@
 // What the machine says about the hypervisor and the container this program
-// runs under: facts as read, named by vmdetect/virt_names.h. Read from the
-// live machine each call (one implementation per OS); never logged.
+// runs under: facts as read, named by vmdetect/virt_names.h. The live machine's
+// come from platform/live/live.h (one implementation per OS); never logged.
 #pragma once
 
 #include <optional>
@@ -49,7 +49,5 @@ struct ContainerFacts {
   bool cgroup_namespace = false;  // this process sits in a cgroup namespace of its own
 };
 
-VmFacts ReadVmFacts();
-ContainerFacts ReadContainerFacts();
 
 }  // namespace hostprobe

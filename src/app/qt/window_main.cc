@@ -49,7 +49,11 @@ int main(int argc, char** argv) {
   ::signal(SIGXFSZ, SIG_IGN);
   int shown_fd = -1;
   if (const char* fd = std::getenv(hostprobe::kWindowShownFdVariable)) {
-    shown_fd = std::atoi(fd);
+    if (const std::optional<int> parsed = hostprobe::ParseShownFd(fd)) {
+      shown_fd = *parsed;
+    } else {
+      std::fprintf(stderr, "hostprobe-window: %s is not a descriptor: ignored\n", hostprobe::kWindowShownFdVariable);
+    }
     ::unsetenv(hostprobe::kWindowShownFdVariable);
   }
   g_default_handler = qInstallMessageHandler(OnQtMessage);

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/linux/clock_linux.h"
-#include "platform/platform.h"
+#include "platform/live/live.h"
 
 namespace hostprobe {
 namespace {

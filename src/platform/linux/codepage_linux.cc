@@ -1,6 +1,6 @@
 // On Linux the system's 8-bit text is the locale's character set, in practice
 // UTF-8: bytes pass through unchanged.
-#include "platform/codepage.h"
+#include "platform/live/live.h"
 
 namespace hostprobe {
 

@@ -1,7 +1,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
-#include "platform/platform.h"
+#include "platform/live/live.h"
 
 namespace hostprobe {
 

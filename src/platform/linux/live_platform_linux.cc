@@ -1,5 +1,5 @@
 #include "platform/linux/linux_sources.h"
-#include "platform/platform.h"
+#include "platform/live/live.h"
 #include "probes/probes.h"
 
 namespace hostprobe {

@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "platform/error.h"
-#include "platform/platform.h"
+#include "platform/live/live.h"
 
 namespace hostprobe {
 namespace {

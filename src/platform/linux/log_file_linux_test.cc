@@ -16,7 +16,7 @@
 
 #include "session/log_writer.h"
 #include "platform/error.h"
-#include "platform/platform.h"
+#include "platform/live/live.h"
 #include "program_linux.h"
 #include "test_util.h"
 

@@ -9,6 +9,7 @@
 #include "network/adapter_walk.h"
 #include "network/adapters_report.h"
 #include "network/interfaces_report.h"
+#include "platform/live/live.h"
 #include "network/mac_text.h"
 #include "platform/error.h"
 #include "platform/linux/linux_sources.h"

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/replace_file.h"
+#include "platform/live/live.h"
 #include "test_util.h"
 
 namespace hostprobe {

@@ -1,4 +1,5 @@
 #include "platform/linux/virt_linux.h"
+#include "platform/live/live.h"
 
 #include <algorithm>
 #include <optional>

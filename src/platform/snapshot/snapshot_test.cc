@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/error.h"
+#include "platform/live/live.h"
 #include "test_util.h"
 
 namespace hostprobe {

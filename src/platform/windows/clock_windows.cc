@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/live/live.h"
 #include "platform/windows/windows_sources.h"
 
 namespace hostprobe {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/live/live.h"
 #include "platform/windows/windows_sources.h"
 
 namespace hostprobe {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/error.h"
-#include "platform/platform.h"
+#include "platform/live/live.h"
 #include "platform/windows/windows_sources.h"
 
 namespace hostprobe {

@@ -1,3 +1,4 @@
+#include "platform/live/live.h"
 #include "platform/replace_file.h"
 
 #include <windows.h>

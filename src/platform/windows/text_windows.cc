@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "platform/codepage.h"
+#include "platform/live/live.h"
 #include "platform/error.h"
 #include "platform/windows/windows_sources.h"
 

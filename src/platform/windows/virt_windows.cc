@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "platform/virt.h"
+#include "platform/live/live.h"
 #include "probes/cpuid.h"
 #include "probes/smbios.h"
 

@@ -10,7 +10,7 @@
 
 #include "platform/error.h"
 #include "platform/platform.h"
-#include "platform/codepage.h"
+#include "platform/live/live.h"
 #include "platform/windows/windows_sources.h"
 #include "test_util.h"
 
