@@ -2,7 +2,11 @@
 
 option(HOSTPROBE_FUZZ "Build the libFuzzer targets (needs clang)" OFF)
 if(HOSTPROBE_FUZZ)
-  foreach(target snapshot adapters interfaces)
+  set(fuzz_targets snapshot adapters interfaces)
+  if(NOT WIN32)
+    list(APPEND fuzz_targets netlink)  # the Linux netlink parser
+  endif()
+  foreach(target IN LISTS fuzz_targets)
     add_executable(fuzz_${target} fuzz/fuzz_${target}.cc)
     target_link_libraries(fuzz_${target} PRIVATE hostprobe_cli hostprobe_network hostprobe_drives)
     target_include_directories(fuzz_${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests)

@@ -11,8 +11,8 @@ cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYP
   -DHOSTPROBE_FUZZ=ON -DHOSTPROBE_BUILD_TESTS=OFF -DHOSTPROBE_BUILD_QT=OFF \
   -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer" \
   >/dev/null
-cmake --build build/fuzz -j"$(nproc)" --target fuzz_snapshot fuzz_adapters fuzz_interfaces
-for target in snapshot adapters interfaces; do
+cmake --build build/fuzz -j"$(nproc)" --target fuzz_snapshot fuzz_adapters fuzz_interfaces fuzz_netlink
+for target in snapshot adapters interfaces netlink; do
   exe=build/fuzz/fuzz_$target
   if compgen -G "fuzz/regressions/$target/*" >/dev/null; then
     echo "fuzz_$target: regression inputs"

@@ -90,14 +90,14 @@ std::set<int> WirelessIndexes(const LinuxRoot& root) {
     uint16_t family = 0;
     for (Bytes body : generic.Ask(r, GENL_ID_CTRL)) {
       const auto attrs = Parse<CTRL_ATTR_MAX + 1>(body, GENL_HDRLEN);
-      if (attrs.has(CTRL_ATTR_FAMILY_ID)) family = As<uint16_t>(attrs[CTRL_ATTR_FAMILY_ID]);
+      if (attrs.has(CTRL_ATTR_FAMILY_ID)) family = attrs.Get<uint16_t>(CTRL_ATTR_FAMILY_ID, "CTRL_ATTR_FAMILY_ID");
     }
     if (family == 0) return indexes;
     genlmsghdr interfaces{};
     interfaces.cmd = NL80211_CMD_GET_INTERFACE;
     for (Bytes body : generic.Ask(Request(family, NLM_F_DUMP, interfaces), family)) {
       const auto attrs = Parse<NL80211_ATTR_IFINDEX + 1>(body, GENL_HDRLEN);
-      if (attrs.has(NL80211_ATTR_IFINDEX)) indexes.insert(As<int>(attrs[NL80211_ATTR_IFINDEX]));
+      if (attrs.has(NL80211_ATTR_IFINDEX)) indexes.insert(attrs.Get<int>(NL80211_ATTR_IFINDEX, "NL80211_ATTR_IFINDEX"));
     }
   } catch (const Error&) {
     // No nl80211 in this kernel or namespace: no wireless interface.

@@ -14,66 +14,106 @@ void Fail(const std::string& what, int err) {
   throw Error(ErrorKind::kPlatform, what + ": " + std::strerror(err));
 }
 
-Netlink::Netlink(int protocol) : fd_(socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, protocol)) {
-  if (fd_ < 0) Fail("opening a netlink socket", errno);
+void FailShortAttribute(const char* name, std::size_t size, std::size_t expected) {
+  throw Error(ErrorKind::kPlatform, std::string("netlink attribute ") + name + ": " + std::to_string(size) +
+                                        " bytes where " + std::to_string(expected) + " are expected");
 }
 
-Netlink::~Netlink() { close(fd_); }
-
-std::vector<Bytes> Netlink::AskOnce(std::vector<uint8_t>& request, uint16_t type, bool* interrupted) {
-  auto* header = reinterpret_cast<nlmsghdr*>(request.data());
-  header->nlmsg_len = static_cast<uint32_t>(request.size());
-  header->nlmsg_seq = ++seq_;
-  const bool dump = header->nlmsg_flags & NLM_F_DUMP;
-  sockaddr_nl kernel{};
-  kernel.nl_family = AF_NETLINK;
-  if (sendto(fd_, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&kernel), sizeof(kernel)) < 0) {
-    Fail("asking the kernel over netlink", errno);
+void AnswerParser::Feed(Bytes datagram, bool truncated) {
+  if (truncated) Fail("reading the kernel's netlink answer", EMSGSIZE);
+  if (datagram.empty()) {
+    done_ = true;
+    return;
   }
-  data_.clear();
-  std::vector<std::pair<std::size_t, std::size_t>> found;  // offset and length of each body
-  for (bool done = false; !done;) {
+  std::size_t at = 0;
+  while (!done_ && datagram.size() - at >= sizeof(nlmsghdr)) {
+    nlmsghdr h;
+    std::memcpy(&h, datagram.data() + at, sizeof(h));
+    if (h.nlmsg_len < sizeof(nlmsghdr) || h.nlmsg_len > datagram.size() - at) {
+      Fail("reading the kernel's netlink answer", EBADMSG);
+    }
+    const Bytes body = datagram.subspan(at + NLMSG_HDRLEN, h.nlmsg_len - std::min<std::size_t>(h.nlmsg_len, NLMSG_HDRLEN));
+    at += std::min<std::size_t>(NLMSG_ALIGN(h.nlmsg_len), datagram.size() - at);
+    if (h.nlmsg_seq != seq_) continue;
+    if (h.nlmsg_flags & NLM_F_DUMP_INTR) interrupted_ = true;
+    if (h.nlmsg_type == NLMSG_DONE) {
+      // A dump that failed on its way says so in its end.
+      if (body.size() >= sizeof(int32_t) && As<int32_t>(body) < 0) Fail("netlink dump", -As<int32_t>(body));
+      done_ = true;
+    } else if (h.nlmsg_type == NLMSG_ERROR) {
+      if (body.size() >= sizeof(nlmsgerr) && As<nlmsgerr>(body).error != 0) {
+        Fail("netlink request", -As<nlmsgerr>(body).error);
+      }
+      done_ = true;
+    } else {
+      if (h.nlmsg_type == type_) messages_.push_back({h.nlmsg_type, h.nlmsg_flags, {body.begin(), body.end()}});
+      if (!dump_ && !(h.nlmsg_flags & NLM_F_MULTI)) done_ = true;
+    }
+  }
+}
+
+namespace {
+
+class SocketTransport : public NetlinkTransport {
+ public:
+  explicit SocketTransport(int protocol) : fd_(socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, protocol)) {
+    if (fd_ < 0) Fail("opening a netlink socket", errno);
+  }
+  ~SocketTransport() override { close(fd_); }
+  SocketTransport(const SocketTransport&) = delete;
+  SocketTransport& operator=(const SocketTransport&) = delete;
+
+  void Send(Bytes request) override {
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    ssize_t n;
+    do {
+      n = sendto(fd_, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&kernel), sizeof(kernel));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) Fail("asking the kernel over netlink", errno);
+  }
+
+  bool Receive(std::vector<uint8_t>& datagram) override {
     constexpr std::size_t kChunk = 64 * 1024;  // the kernel sends at most 32 KiB at once
-    const std::size_t at = data_.size();
-    data_.resize(at + kChunk);
-    iovec part{data_.data() + at, kChunk};
+    datagram.resize(kChunk);
+    iovec part{datagram.data(), kChunk};
     msghdr m{};
     m.msg_iov = &part;
     m.msg_iovlen = 1;
-    const ssize_t n = recvmsg(fd_, &m, 0);
-    if (n < 0) {
-      data_.resize(at);
-      if (errno == EINTR) continue;
-      Fail("reading the kernel's netlink answer", errno);
-    }
-    if (m.msg_flags & MSG_TRUNC) Fail("reading the kernel's netlink answer", EMSGSIZE);
-    data_.resize(at + static_cast<std::size_t>(n));
-    if (n == 0) break;
-    std::size_t left = static_cast<std::size_t>(n);
-    for (auto* h = reinterpret_cast<nlmsghdr*>(data_.data() + at); NLMSG_OK(h, left); h = NLMSG_NEXT(h, left)) {
-      if (h->nlmsg_seq != seq_) continue;
-      if (h->nlmsg_flags & NLM_F_DUMP_INTR) *interrupted = true;
-      if (h->nlmsg_type == NLMSG_DONE) {
-        done = true;
-        break;
-      }
-      if (h->nlmsg_type == NLMSG_ERROR) {
-        const auto* e = static_cast<const nlmsgerr*>(NLMSG_DATA(h));
-        if (h->nlmsg_len >= NLMSG_LENGTH(sizeof(nlmsgerr)) && e->error != 0) Fail("netlink request", -e->error);
-        done = true;
-        break;
-      }
-      if (h->nlmsg_type == type) {
-        const auto offset = static_cast<std::size_t>(static_cast<uint8_t*>(NLMSG_DATA(h)) - data_.data());
-        found.emplace_back(offset, NLMSG_PAYLOAD(h, 0));
-      }
-      if (!dump && !(h->nlmsg_flags & NLM_F_MULTI)) done = true;
-    }
+    ssize_t n;
+    do {
+      n = recvmsg(fd_, &m, 0);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) Fail("reading the kernel's netlink answer", errno);
+    datagram.resize(static_cast<std::size_t>(n));
+    return (m.msg_flags & MSG_TRUNC) != 0;
   }
-  std::vector<Bytes> bodies;
-  bodies.reserve(found.size());
-  for (const auto& [offset, length] : found) bodies.emplace_back(data_.data() + offset, length);
-  return bodies;
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+std::unique_ptr<NetlinkTransport> OpenNetlinkSocket(int protocol) {
+  return std::make_unique<SocketTransport>(protocol);
+}
+
+std::vector<Message> Netlink::Ask(std::vector<uint8_t> request, uint16_t type) {
+  for (int attempt = 1;; ++attempt) {
+    nlmsghdr header;
+    std::memcpy(&header, request.data(), sizeof(header));
+    header.nlmsg_len = static_cast<uint32_t>(request.size());
+    header.nlmsg_seq = ++seq_;
+    std::memcpy(request.data(), &header, sizeof(header));
+    transport_->Send(request);
+    AnswerParser answer(seq_, type, (header.nlmsg_flags & NLM_F_DUMP) != 0);
+    while (!answer.done()) {
+      const bool truncated = transport_->Receive(datagram_);
+      answer.Feed(datagram_, truncated);
+    }
+    if (!answer.interrupted() || attempt == 3) return answer.Take();
+  }
 }
 
 void AddAttribute(std::vector<uint8_t>& r, uint16_t type, const void* data, std::size_t size) {

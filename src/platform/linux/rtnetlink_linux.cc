@@ -6,6 +6,7 @@
 #include <linux/nexthop.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <map>
 #include <string>
 
@@ -40,11 +41,13 @@ void ReadLinkMessage(Bytes body, const Gather& what, std::vector<LinkFacts>& lin
     const Bytes name = attrs[IFLA_IFNAME];
     link.name.assign(name.begin(), std::find(name.begin(), name.end(), 0));
   }
-  if (attrs.has(IFLA_MTU)) link.mtu = As<uint32_t>(attrs[IFLA_MTU]);
-  if (attrs.has(IFLA_OPERSTATE)) link.operstate = As<uint8_t>(attrs[IFLA_OPERSTATE]);
+  if (attrs.has(IFLA_MTU)) link.mtu = attrs.Get<uint32_t>(IFLA_MTU, "IFLA_MTU");
+  if (attrs.has(IFLA_OPERSTATE)) link.operstate = attrs.Get<uint8_t>(IFLA_OPERSTATE, "IFLA_OPERSTATE");
   if (attrs.has(IFLA_ADDRESS)) link.address.assign(attrs[IFLA_ADDRESS].begin(), attrs[IFLA_ADDRESS].end());
   if (what.counters && attrs.has(IFLA_STATS64)) {
-    const auto s = As<rtnl_link_stats64>(attrs[IFLA_STATS64]);
+    // Older kernels send fewer counters; the ones read here they all have.
+    const auto s = attrs.Get<rtnl_link_stats64>(IFLA_STATS64, "IFLA_STATS64",
+                                                offsetof(rtnl_link_stats64, multicast) + sizeof(uint64_t));
     link.rx_bytes = s.rx_bytes, link.rx_packets = s.rx_packets, link.rx_multicast = s.multicast;
     link.rx_dropped = s.rx_dropped, link.rx_errors = s.rx_errors;
     link.tx_bytes = s.tx_bytes, link.tx_packets = s.tx_packets;
@@ -71,7 +74,7 @@ std::map<uint32_t, Nexthop> ReadNexthops(Netlink& route) {
   std::map<uint32_t, Nexthop> nexthops;
   nhmsg request{};
   request.nh_family = AF_UNSPEC;
-  std::vector<Bytes> answer;
+  std::vector<Message> answer;
   try {
     answer = route.Ask(Request(RTM_GETNEXTHOP, NLM_F_DUMP, request), RTM_NEWNEXTHOP);
   } catch (const Error&) {
@@ -81,8 +84,8 @@ std::map<uint32_t, Nexthop> ReadNexthops(Netlink& route) {
     if (body.size() < sizeof(nhmsg)) continue;
     const auto attrs = Parse<NHA_MAX + 1>(body, sizeof(nhmsg));
     if (!attrs.has(NHA_ID)) continue;
-    Nexthop& nh = nexthops[As<uint32_t>(attrs[NHA_ID])];
-    if (attrs.has(NHA_OIF)) nh.oif = As<int>(attrs[NHA_OIF]);
+    Nexthop& nh = nexthops[attrs.Get<uint32_t>(NHA_ID, "NHA_ID")];
+    if (attrs.has(NHA_OIF)) nh.oif = attrs.Get<int>(NHA_OIF, "NHA_OIF");
     if (attrs.has(NHA_GATEWAY)) nh.gateway.assign(attrs[NHA_GATEWAY].begin(), attrs[NHA_GATEWAY].end());
     if (attrs.has(NHA_GROUP)) {
       const Bytes group = attrs[NHA_GROUP];
@@ -101,7 +104,7 @@ std::vector<LinkFacts> ReadIndexes(Netlink& route) {
   if_stats_msg request{};
   request.family = AF_UNSPEC;
   request.filter_mask = IFLA_STATS_FILTER_BIT(IFLA_STATS_LINK_64);
-  std::vector<Bytes> answer;
+  std::vector<Message> answer;
   try {
     answer = route.Ask(Request(RTM_GETSTATS, NLM_F_DUMP, request), RTM_NEWSTATS);
   } catch (const Error&) {
@@ -164,13 +167,13 @@ void ReadGateways(Netlink& route, std::vector<LinkFacts>& links) {
     const auto info = As<rtmsg>(body);
     const auto attrs = Parse<RTA_MAX + 1>(body, sizeof(rtmsg));
     uint32_t table = info.rtm_table;
-    if (attrs.has(RTA_TABLE)) table = As<uint32_t>(attrs[RTA_TABLE]);
+    if (attrs.has(RTA_TABLE)) table = attrs.Get<uint32_t>(RTA_TABLE, "RTA_TABLE");
     if (info.rtm_family != AF_INET || info.rtm_dst_len != 0 || info.rtm_type != RTN_UNICAST ||
         table != RT_TABLE_MAIN) {
       continue;
     }
-    const uint32_t metric = attrs.has(RTA_PRIORITY) ? As<uint32_t>(attrs[RTA_PRIORITY]) : 0;
-    if (attrs.has(RTA_OIF) && attrs.has(RTA_GATEWAY)) take(As<int>(attrs[RTA_OIF]), attrs[RTA_GATEWAY], metric);
+    const uint32_t metric = attrs.has(RTA_PRIORITY) ? attrs.Get<uint32_t>(RTA_PRIORITY, "RTA_PRIORITY") : 0;
+    if (attrs.has(RTA_OIF) && attrs.has(RTA_GATEWAY)) take(attrs.Get<int>(RTA_OIF, "RTA_OIF"), attrs[RTA_GATEWAY], metric);
     if (attrs.has(RTA_MULTIPATH)) {
       const Bytes hops = attrs[RTA_MULTIPATH];
       std::size_t at = 0;
@@ -182,7 +185,7 @@ void ReadGateways(Netlink& route, std::vector<LinkFacts>& links) {
         at += RTNH_ALIGN(hop.rtnh_len);
       }
     }
-    if (attrs.has(RTA_NH_ID)) by_nexthop.emplace_back(As<uint32_t>(attrs[RTA_NH_ID]), metric);
+    if (attrs.has(RTA_NH_ID)) by_nexthop.emplace_back(attrs.Get<uint32_t>(RTA_NH_ID, "RTA_NH_ID"), metric);
   }
   if (by_nexthop.empty()) return;
 
