@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <string>
+#include <string_view>
 
 namespace hostprobe::records {
 
@@ -111,6 +113,31 @@ inline std::optional<std::size_t> ChainIndex(uint32_t location, uint32_t buffer_
   const uint64_t index = static_cast<uint32_t>(location - buffer_location);
   if (index + size > buffer_size) return std::nullopt;
   return static_cast<std::size_t>(index);
+}
+
+// A row's wide name (UTF-16LE) from `text`, one unit per UTF-8 character
+// ('?' for each that is not ASCII), at most 255 units; the field is
+// zero-filled beforehand by the caller.
+inline void PutRowName(uint8_t* row, std::string_view text) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < text.size() && n < kRowNameWidth / 2 - 1; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if ((c & 0xC0) == 0x80) continue;  // one unit per UTF-8 lead byte
+    row[kRowName + 2 * n] = c < 0x80 ? c : '?';
+    ++n;
+  }
+}
+
+// A row's wide name as ASCII text, '?' for each unit that is not ASCII, up
+// to its first NUL.
+inline std::string RowNameText(const uint8_t* row) {
+  std::string out;
+  for (std::size_t i = 0; i + 1 < kRowNameWidth; i += 2) {
+    const auto c = static_cast<char16_t>(row[kRowName + i] | (row[kRowName + i + 1] << 8));
+    if (c == 0) break;
+    out += c < 0x80 ? static_cast<char>(c) : '?';
+  }
+  return out;
 }
 
 }  // namespace hostprobe::records

@@ -1,10 +1,14 @@
 // The probes on Linux: CPUID, DMI and PCI facts from sysfs, and the VMware
-// backdoor guarded against the fault it raises outside VMware. No root needed.
+// backdoor asked in a child process, which the fault it raises outside
+// VMware ends. No root needed.
 // A host is never a guest: Hyper-V's root partition and a VMware host's own
 // virtual adapters answer 0.
-#include <setjmp.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
 
@@ -45,29 +49,54 @@ bool VmwareMacAddress(const LinuxRoot& root) {
   return false;
 }
 
-sigjmp_buf g_fault_jump;
+#if defined(__x86_64__) || defined(__i386__)
+// The exit codes of the backdoor's child: the version follows in its pipe,
+// or the port access faulted.
+constexpr int kAnswered = 0;
+constexpr int kFaulted = 3;
 
-void OnFault(int) { siglongjmp(g_fault_jump, 1); }
+void OnFault(int) { _exit(kFaulted); }
+#endif
 
 // The backdoor's GETVERSION: the version in EAX when EBX echoes the magic.
-// Outside VMware the port access faults; the fault is caught and answers 0.
+// Outside VMware the port access faults. It is asked in a short-lived child
+// process, so that the fault and the handlers that catch it never touch this
+// process: its own handlers and other threads (the window's) stay as they
+// are. Between fork and _exit the child calls async-signal-safe functions
+// only. Any failure (no child, no pipe, a fault, a short answer) answers 0.
 int16_t BackdoorVersion() {
 #if defined(__x86_64__) || defined(__i386__)
-  struct sigaction action {}, old_segv {}, old_bus {}, old_ill {};
-  action.sa_handler = OnFault;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGSEGV, &action, &old_segv);
-  sigaction(SIGBUS, &action, &old_bus);
-  sigaction(SIGILL, &action, &old_ill);
-  volatile int16_t version = 0;
-  if (sigsetjmp(g_fault_jump, 1) == 0) {
+  int answer[2];
+  if (pipe2(answer, O_CLOEXEC) != 0) return 0;
+  const pid_t child = fork();
+  if (child == 0) {
+    close(answer[0]);
+    struct sigaction action {};
+    action.sa_handler = OnFault;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGSEGV, &action, nullptr);
+    sigaction(SIGBUS, &action, nullptr);
+    sigaction(SIGILL, &action, nullptr);
     uint32_t a = 0x564D5868, b = 0, c = 10, d = 0x5658;
     asm volatile("inl %%dx, %%eax" : "+a"(a), "+b"(b), "+c"(c), "+d"(d) : : "memory");
-    if (b == 0x564D5868) version = static_cast<int16_t>(a);
+    const int16_t version = b == 0x564D5868 ? static_cast<int16_t>(a) : 0;
+    const ssize_t written = write(answer[1], &version, sizeof version);
+    _exit(written == sizeof version ? kAnswered : kFaulted);
   }
-  sigaction(SIGSEGV, &old_segv, nullptr);
-  sigaction(SIGBUS, &old_bus, nullptr);
-  sigaction(SIGILL, &old_ill, nullptr);
+  close(answer[1]);
+  int16_t version = 0;
+  if (child > 0) {
+    ssize_t n;
+    do {
+      n = read(answer[0], &version, sizeof version);
+    } while (n < 0 && errno == EINTR);
+    if (n != sizeof version) version = 0;
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != kAnswered) version = 0;
+  }
+  close(answer[0]);
   return version;
 #else
   return 0;

@@ -2,7 +2,10 @@
 // trees: a host is never reported as a guest.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <filesystem>
+#include <thread>
 #include <string>
 #include <utility>
 #include <vector>
@@ -71,6 +74,34 @@ TEST(ProbesLinuxTest, DmiNamesAHyperVGuestEvenOnItsRootPartitionsCpu) {
   ScopedCpuid cpuid({});
   EXPECT_EQ(InsideVpcUnder(sys), 1);
   EXPECT_EQ(InsideVpcUnder(surface), 0);
+}
+
+void Sentinel(int) {}
+
+// Where CPUID says VMware on a machine that is not, the backdoor's port
+// access faults: in the child that asks it, so the answer is 0, from the main
+// thread or any other, and this process keeps its own fault handlers.
+TEST(ProbesLinuxTest, BackdoorFaultOutsideVmwareAnswersZeroAndLeavesTheProcessAlone) {
+  if (HypervisorVendor() == "VMwareVMware" || IsInsideVMWare2()) GTEST_SKIP() << "a VMware machine answers";
+  struct sigaction mine {}, old[3];
+  mine.sa_handler = Sentinel;
+  sigemptyset(&mine.sa_mask);
+  const int signals[] = {SIGSEGV, SIGBUS, SIGILL};
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(sigaction(signals[i], &mine, &old[i]), 0);
+  {
+    ScopedCpuid cpuid(FakeCpu{}.Hypervisor("VMwareVMware"));
+    EXPECT_EQ(IsInsideVMWare(), 1);
+    EXPECT_EQ(vmwareCheck(), 0);
+    int16_t in_thread = -1;
+    std::thread other([&] { in_thread = vmwareCheck(); });
+    other.join();
+    EXPECT_EQ(in_thread, 0);
+  }
+  for (int i = 0; i < 3; ++i) {
+    struct sigaction now {};
+    sigaction(signals[i], &old[i], &now);
+    EXPECT_EQ(now.sa_handler, &Sentinel) << "signal " << signals[i];
+  }
 }
 
 TEST(ProbesLinuxTest, VmwareHardwareCountsOnlyLinksWithADevice) {

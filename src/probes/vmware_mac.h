@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/hex_digit.h"
+
 namespace hostprobe::probes {
 
 // True for an address VMware gives a guest's adapter: the prefixes 00:0C:29,
@@ -40,12 +42,7 @@ inline bool AnyVmwareGuestMac(const std::vector<std::vector<uint8_t>>& macs) {
 // text is not hex pairs joined by ':'.
 inline std::optional<std::vector<uint8_t>> ParseMacText(const std::string& text) {
   std::vector<uint8_t> out;
-  auto hex = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
+  const auto hex = HexDigitValue;
   for (std::size_t i = 0; i < text.size(); i += 3) {
     if (i + 2 > text.size()) return std::nullopt;
     const int hi = hex(text[i]), lo = hex(text[i + 1]);

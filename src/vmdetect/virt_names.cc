@@ -10,10 +10,6 @@ constexpr const char* kNone = "none";
 constexpr const char* kVmOther = "vm-other";
 constexpr const char* kContainerOther = "container-other";
 
-bool StartsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
-
 bool Contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;
 }
@@ -72,7 +68,7 @@ std::string FromDmi(const VmFacts& f) {
   for (const std::string* field :
        {&f.product_name, &f.sys_vendor, &f.board_vendor, &f.bios_vendor, &f.product_version}) {
     for (const auto& m : kMakers) {
-      if (StartsWith(*field, m.prefix)) return m.name;
+      if (field->starts_with(m.prefix)) return m.name;
     }
   }
   return kNone;
@@ -146,7 +142,7 @@ std::string HypervisorName(const VmFacts& f) {
     if (firmware == name) return firmware;
   }
   // User-mode Linux runs as a process, possibly inside another VM.
-  if (StartsWith(f.cpuinfo_vendor_id, "User Mode Linux")) return "uml";
+  if (f.cpuinfo_vendor_id.starts_with("User Mode Linux")) return "uml";
 
   bool dom0 = false;
   if (f.proc_xen) {
@@ -198,7 +194,7 @@ std::string ContainerName(const ContainerFacts& f) {
   // only on the host.
   if (f.proc_vz && !f.proc_bc) return "openvz";
   if (Contains(f.osrelease, "Microsoft") || Contains(f.osrelease, "WSL")) return "wsl";
-  if (StartsWith(f.tracer_comm, "proot")) return "proot";
+  if (f.tracer_comm.starts_with("proot")) return "proot";
 
   auto by_files = [&]() -> std::string {
     // Podman first: an image built with Docker may still carry /.dockerenv.

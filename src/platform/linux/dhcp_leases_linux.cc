@@ -3,11 +3,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cctype>
 #include <ctime>
 #include <sstream>
 #include <string_view>
 
+#include "platform/hex_digit.h"
 #include "platform/linux/dhcp_message_linux.h"
 #include "platform/linux/text_linux.h"
 
@@ -156,14 +156,13 @@ bool IsUuid(std::string_view s) {
   for (std::size_t i = 0; i < s.size(); ++i) {
     const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
     if (dash != (s[i] == '-')) return false;
-    if (!dash && !std::isxdigit(static_cast<unsigned char>(s[i]))) return false;
+    if (!dash && HexDigitValue(s[i]) < 0) return false;
   }
   return true;
 }
 
 bool Strip(std::string_view& s, std::string_view prefix, std::string_view suffix) {
-  if (s.size() < prefix.size() + suffix.size() || s.substr(0, prefix.size()) != prefix ||
-      s.substr(s.size() - suffix.size()) != suffix) {
+  if (s.size() < prefix.size() + suffix.size() || !s.starts_with(prefix) || !s.ends_with(suffix)) {
     return false;
   }
   s = s.substr(prefix.size(), s.size() - prefix.size() - suffix.size());

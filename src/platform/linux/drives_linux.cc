@@ -17,6 +17,7 @@
 #include <unordered_map>
 
 #include "platform/error.h"
+#include "platform/hex_digit.h"
 #include "platform/linux/linux_sources.h"
 #include "platform/linux/root/linux_root.h"
 
@@ -26,21 +27,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // udev's and /dev/disk's escaping: \xNN for each unsafe byte.
 std::string DecodeHexEscapes(std::string_view s) {
   std::string out;
   for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] == 'x' && HexDigit(s[i + 2]) >= 0 && HexDigit(s[i + 3]) >= 0) {
-      out += static_cast<char>(HexDigit(s[i + 2]) * 16 + HexDigit(s[i + 3]));
+    if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] == 'x' && HexDigitValue(s[i + 2]) >= 0 && HexDigitValue(s[i + 3]) >= 0) {
+      out += static_cast<char>(HexDigitValue(s[i + 2]) * 16 + HexDigitValue(s[i + 3]));
       i += 3;
     } else {
       out += s[i];
@@ -85,7 +77,7 @@ class DeviceLookup {
   // one (btrfs and the like show an anonymous number in the mount table),
   // else the mount table's number where sysfs knows it as a block device.
   std::optional<Device> BlockDevice() const {
-    if (StartsWith(m_.source, "/dev/")) {
+    if (m_.source.starts_with("/dev/")) {
       if (const std::optional<Device> node = root_.BlockDevice(m_.source)) return node;
     }
     if (m_.major != 0 && root_.Exists(SysBlock(m_.major, m_.minor))) return Device{m_.major, m_.minor};
@@ -107,13 +99,13 @@ class DeviceLookup {
     if (!sys) return 2;
     fs::path dir = *sys;
     if (root_.Exists((dir / "partition").string())) dir = dir.parent_path();
-    if (StartsWith(dir.filename().string(), "zram")) return 5;
-    if (auto removable = root_.Read((dir / "removable").string()); removable && StartsWith(*removable, "1")) return 1;
+    if (dir.filename().string().starts_with("zram")) return 5;
+    if (auto removable = root_.Read((dir / "removable").string()); removable && removable->starts_with("1")) return 1;
     for (const auto& part : dir) {
       const std::string p = part.string();
-      const bool firewire = p == "firewire" || (StartsWith(p, "fw") && p.size() > 2 && HexDigit(p[2]) >= 0 &&
+      const bool firewire = p == "firewire" || (p.starts_with("fw") && p.size() > 2 && HexDigitValue(p[2]) >= 0 &&
                                                  p[2] <= '9');
-      if (StartsWith(p, "usb") || StartsWith(p, "mmc") || firewire) return 1;
+      if (p.starts_with("usb") || p.starts_with("mmc") || firewire) return 1;
     }
     return 2;
   }
@@ -140,7 +132,7 @@ class DeviceLookup {
   std::optional<ProbedNames> Probe() const {
     for (const std::string& node : {m_.source, "/dev/block/" + std::to_string(device_->major) + ":" +
                                                    std::to_string(device_->minor)}) {
-      if (!StartsWith(node, "/dev/") || root_.BlockDevice(node) != device_) continue;
+      if (!node.starts_with("/dev/") || root_.BlockDevice(node) != device_) continue;
       return ProbeFileSystem(root_.Path(node));
     }
     return std::nullopt;
@@ -153,7 +145,7 @@ class DeviceLookup {
     std::map<std::string, std::string> env;
     std::istringstream lines(*text);
     for (std::string line; std::getline(lines, line);) {
-      if (!StartsWith(line, "E:")) continue;
+      if (!line.starts_with("E:")) continue;
       const auto eq = line.find('=');
       if (eq != std::string::npos) env[line.substr(2, eq - 2)] = line.substr(eq + 1);
     }
@@ -185,7 +177,7 @@ class DeviceLookup {
     const unsigned long long devno = makedev(device_->major, device_->minor);
     std::istringstream lines(*text);
     for (std::string line; std::getline(lines, line);) {
-      if (!StartsWith(line, "<device ")) continue;
+      if (!line.starts_with("<device ")) continue;
       const auto close = line.find('>');
       const auto end = line.find("</device>");
       if (close == std::string::npos || end == std::string::npos || end < close) continue;
@@ -369,7 +361,7 @@ int32_t SerialFromUuid(std::string_view uuid, std::string_view fstype) {
   std::string digits;
   for (char c : uuid) {
     if (c == '-') continue;
-    if (HexDigit(c) < 0) return 0;
+    if (HexDigitValue(c) < 0) return 0;
     digits += c;
   }
   if (digits.size() < 8) return 0;
@@ -378,7 +370,7 @@ int32_t SerialFromUuid(std::string_view uuid, std::string_view fstype) {
   const std::string_view eight =
       ntfs && digits.size() == 16 ? std::string_view(digits).substr(8) : std::string_view(digits).substr(0, 8);
   uint32_t value = 0;
-  for (char c : eight) value = value << 4 | static_cast<uint32_t>(HexDigit(c));
+  for (char c : eight) value = value << 4 | static_cast<uint32_t>(HexDigitValue(c));
   return static_cast<int32_t>(value);
 }
 

@@ -192,10 +192,7 @@ class LinuxInterfaceTableApi : public InterfaceTableApi {
     for (std::size_t i = 0; i < l.links.size(); ++i) {
       const LinkFacts& link = l.links[i];
       uint8_t* r = buffer.data() + rec::kTableRows + i * rec::kRowSize;
-      for (std::size_t c = 0; c < link.name.size() && c < 255; ++c) {
-        const auto ch = static_cast<unsigned char>(link.name[c]);
-        r[rec::kRowName + 2 * c] = ch < 0x80 ? ch : '?';
-      }
+      rec::PutRowName(r, link.name);
       rec::PutU32(r + rec::kRowIndex, static_cast<uint32_t>(link.index));
       rec::PutU32(r + rec::kRowType, static_cast<uint32_t>(linux_net::LinkType(link)));
       rec::PutU32(r + rec::kRowMtu, link.mtu);

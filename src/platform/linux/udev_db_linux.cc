@@ -11,7 +11,7 @@ namespace {
 
 // `line` without `key` when it starts with it.
 bool Value(std::string_view line, std::string_view key, std::string_view* out) {
-  if (line.substr(0, key.size()) != key) return false;
+  if (!line.starts_with(key)) return false;
   *out = Trim(line.substr(key.size()));
   return true;
 }

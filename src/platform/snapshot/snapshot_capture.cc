@@ -88,21 +88,9 @@ ordered_json Adapters(AdapterApi& api) {
   return j;
 }
 
-std::string WideName(const uint8_t* p) {
-  std::u16string wide;
-  for (std::size_t i = 0; i + 1 < rec::kRowNameWidth; i += 2) {
-    const char16_t c = static_cast<char16_t>(p[i] | (p[i + 1] << 8));
-    if (c == 0) break;
-    wide += c;
-  }
-  std::string out;
-  for (char16_t c : wide) out += (c < 0x80) ? static_cast<char>(c) : '?';
-  return out;
-}
-
 ordered_json InterfaceRow(const uint8_t* r) {
   ordered_json j;
-  j["name"] = WideName(r + rec::kRowName);
+  j["name"] = rec::RowNameText(r);
   for (const auto& [key, offset] : snapshot_fields::kRowNumbers) j[key] = rec::GetU32(r + offset);
   j["phys_addr"] = HexAddress(r + rec::kRowPhysAddr);
   j["descr"] = ByteText(r + rec::kRowDescr, rec::kRowDescrWidth);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/hex_digit.h"
 
 namespace hostprobe::snapshot_json {
 namespace {
@@ -124,12 +125,6 @@ std::string LineColumn(std::string_view text, std::size_t pos) {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // A JSON checker (RFC 8259, as the library reads it: an optional UTF-8 byte
 // order mark, no comments) that stops at the first error and says what was
@@ -338,7 +333,7 @@ class Checker {
     if (at + 6 > t_.size() || t_[at] != '\\' || t_[at + 1] != 'u') return -1;
     long v = 0;
     for (std::size_t k = at + 2; k < at + 6; ++k) {
-      const int h = HexValue(t_[k]);
+      const int h = HexDigitValue(t_[k]);
       if (h < 0) return -1;
       v = v * 16 + h;
     }

@@ -11,6 +11,7 @@
 #include <set>
 
 #include "platform/error.h"
+#include "platform/hex_digit.h"
 #include "platform/snapshot/snapshot_fields.h"
 #include "platform/utf8.h"
 
@@ -158,12 +159,7 @@ class Reader {
     if (s.empty()) return;
     std::size_t n = 0;
     for (std::size_t i = 0;; i += 3) {
-      auto hex = [&](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-      };
+      const auto hex = HexDigitValue;
       if (n == rec::kPhysAddrWidth) Fail(where, "more than 8 address bytes");
       if (i + 2 > s.size() || hex(s[i]) < 0 || hex(s[i + 1]) < 0) {
         Fail(where, "expected two hex digits per byte, joined by \"-\"");
@@ -273,14 +269,7 @@ class Reader {
     }
     if (v.contains("name")) {
       // The wide name is never shown: stored as UTF-16LE, cut to 255 units.
-      const std::string s = Text(v["name"], Join(where, "name"));
-      std::size_t n = 0;
-      for (std::size_t i = 0; i < s.size() && n < 255; ++i) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        if ((c & 0xC0) == 0x80) continue;  // keep one unit per UTF-8 lead byte
-        r[rec::kRowName + 2 * n] = c < 0x80 ? c : '?';
-        ++n;
-      }
+      rec::PutRowName(r, Text(v["name"], Join(where, "name")));
     }
     if (v.contains("phys_addr")) {
       HardwareAddress(v["phys_addr"], Join(where, "phys_addr"), r + rec::kRowPhysAddr);
