@@ -125,7 +125,6 @@ std::string LineColumn(std::string_view text, std::size_t pos) {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-
 // A JSON checker (RFC 8259, as the library reads it: an optional UTF-8 byte
 // order mark, no comments) that stops at the first error and says what was
 // found there and what was expected. Iterative: any depth is checked in
