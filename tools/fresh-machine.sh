@@ -98,10 +98,14 @@ if [ -n "${HOSTPROBE_I386_PROBE:-}" ]; then
   probe=(HOSTPROBE_I386_PROBE=/root/i386-probe)
 fi
 
+# Run in the background and waited for, so that a TERM or INT sent to this
+# script alone ends it at once (bash runs a trap only once a foreground
+# command is done); the clean-up then ends what runs inside.
 inside() {
   chroot "$root" /usr/bin/env -i HOME=/root TERM=dumb \
     PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin "${probe[@]}" \
-    /bin/bash -c "cd /root/hostprobe && $1"
+    /bin/bash -c "cd /root/hostprobe && $1" &
+  wait $!
 }
 
 say "tools/run.sh --pass 1"
