@@ -42,7 +42,7 @@ class FuzzKernel : public NetlinkTransport {
       std::memcpy(&h, bytes.data() + at, sizeof(h));
       h.nlmsg_seq += seq_;
       std::memcpy(bytes.data() + at, &h, sizeof(h));
-      if (h.nlmsg_len < sizeof(nlmsghdr)) break;
+      if (h.nlmsg_len < sizeof(nlmsghdr) || h.nlmsg_len > bytes.size() - at) break;
       at += NLMSG_ALIGN(h.nlmsg_len);
     }
     datagram = std::move(bytes);

@@ -111,7 +111,7 @@ class FakeKernel : public NetlinkTransport {
       auto h = As<nlmsghdr>(Bytes(d.bytes).subspan(at));
       h.nlmsg_seq += seq_;
       std::memcpy(d.bytes.data() + at, &h, sizeof(h));
-      if (h.nlmsg_len < sizeof(nlmsghdr)) break;
+      if (h.nlmsg_len < sizeof(nlmsghdr) || h.nlmsg_len > d.bytes.size() - at) break;
       at += NLMSG_ALIGN(h.nlmsg_len);
     }
     datagram = d.bytes;
