@@ -93,6 +93,12 @@ struct CaptureHost {
 // record; nullopt for any other clock, and where the snapshot fixes none.
 std::optional<std::string> FixedTimestamp(const Clock& clock);
 
+// The drives and the probe library a snapshot platform serves, as the
+// snapshot holds them (failing reads and missing routines included), so that
+// a capture of a replay keeps every one; nullptr for any other source.
+const std::vector<SnapshotDrive>* ReplayedDrives(const DriveSource& source);
+const SnapshotProbes* ReplayedProbes(const ProbeLoader& loader);
+
 // The snapshot of `platform` as JSON text: adapters, interfaces, drives,
 // probes, the thousands separator, the timestamp where the platform is a
 // snapshot's that fixes one (so that a capture of a replay replays to the

@@ -21,6 +21,23 @@ std::string ByteText(const uint8_t* p, std::size_t width) {
   return out;
 }
 
+// A text as the snapshot holds it: a JSON string where it is UTF-8, else
+// {"bytes": "..."}, one character U+0000 to U+00FF per byte, so that every
+// byte replays as it was (a locale's 0xA0 separator, a path holding 0xFF).
+ordered_json Text(std::string_view bytes) {
+  ordered_json text = std::string(bytes);
+  try {
+    text.dump();  // the JSON library's own UTF-8 check
+    return text;
+  } catch (const ordered_json::type_error&) {
+    std::string each;
+    for (const char c : bytes) AppendUtf8(each, static_cast<unsigned char>(c));
+    ordered_json j;
+    j["bytes"] = std::move(each);
+    return j;
+  }
+}
+
 std::string HexAddress(const uint8_t* p) {
   static const char* digits = "0123456789ABCDEF";
   std::string out;
@@ -120,9 +137,37 @@ ordered_json Interfaces(InterfaceTableApi& api) {
   return j;
 }
 
+// A replayed drive, every field and its failing read as the snapshot has it.
+ordered_json ReplayedDrive(const SnapshotDrive& d) {
+  ordered_json j;
+  j["letter"] = Text(d.letter);
+  j["ready"] = d.ready;
+  j["volume_name"] = Text(d.volume_name);
+  j["type"] = d.type;
+  j["file_system"] = Text(d.file_system);
+  j["serial_number"] = d.serial_number;
+  j["share_name"] = Text(d.share_name);
+  j["root_path"] = Text(d.root_path);
+  j["total_size"] = d.total_size;
+  j["free_space"] = d.free_space;
+  if (!d.fail.empty()) j["fail"] = d.fail;
+  return j;
+}
+
 ordered_json Drives(DriveSource& source, const std::function<std::string(std::string_view)>& SystemToUtf8) {
   ordered_json list = ordered_json::array();
-  auto drives = source.Open();
+  if (const auto* replayed = ReplayedDrives(source)) {
+    for (const SnapshotDrive& d : *replayed) list.push_back(ReplayedDrive(d));
+    return list;
+  }
+  std::unique_ptr<DriveList> drives;
+  try {
+    drives = source.Open();
+  } catch (const Error&) {
+    // The list itself cannot be had: one drive carries that failing read.
+    list.push_back({{"letter", ""}, {"ready", false}, {"fail", "Drives"}});
+    return list;
+  }
   for (Drive* d : drives->Drives()) {
     ordered_json j;
     std::string failed;
@@ -141,27 +186,42 @@ ordered_json Drives(DriveSource& source, const std::function<std::string(std::st
     j["ready"] = ready;
     // The letter names the drive even when an earlier read failed.
     try {
-      j["letter"] = SystemToUtf8(d->DriveLetter());
+      j["letter"] = Text(SystemToUtf8(d->DriveLetter()));
     } catch (const Error&) {
       if (failed.empty()) failed = "DriveLetter";
     }
     if (ready) {
-      read("VolumeName", [&] { j["volume_name"] = SystemToUtf8(d->VolumeName()); });
+      read("VolumeName", [&] { j["volume_name"] = Text(SystemToUtf8(d->VolumeName())); });
       read("DriveType", [&] { j["type"] = d->DriveType(); });
-      read("FileSystem", [&] { j["file_system"] = SystemToUtf8(d->FileSystem()); });
+      read("FileSystem", [&] { j["file_system"] = Text(SystemToUtf8(d->FileSystem())); });
       read("SerialNumber", [&] { j["serial_number"] = d->SerialNumber(); });
-      read("ShareName", [&] { j["share_name"] = SystemToUtf8(d->ShareName()); });
-      read("Path", [&] { j["root_path"] = SystemToUtf8(d->RootPath()); });
+      read("ShareName", [&] { j["share_name"] = Text(SystemToUtf8(d->ShareName())); });
+      read("Path", [&] { j["root_path"] = Text(SystemToUtf8(d->RootPath())); });
       read("TotalSize", [&] { j["total_size"] = d->TotalSize(); });
       read("FreeSpace", [&] { j["free_space"] = d->FreeSpace(); });
     }
     if (!failed.empty()) j["fail"] = failed;
     list.push_back(std::move(j));
   }
+  // A list whose count cannot be read: its first drive carries that.
+  try {
+    drives->Count();
+  } catch (const Error&) {
+    if (!list.empty() && !list[0].contains("fail")) list[0]["fail"] = "Count";
+  }
   return list;
 }
 
 ordered_json Probes(ProbeLoader& loader) {
+  // A replayed library: the routines it has, and only those.
+  if (const auto* replayed = ReplayedProbes(loader)) {
+    if (!replayed->loadable) return nullptr;
+    ordered_json j = ordered_json::object();
+    for (int i = 0; i < kProbeCount; ++i) {
+      if (replayed->results[i]) j[ProbeName(static_cast<Probe>(i))] = *replayed->results[i];
+    }
+    return j;
+  }
   ProbeTable table;
   try {
     table = loader.Load();
@@ -179,18 +239,18 @@ std::string CaptureSnapshot(Platform& platform, const CaptureHost& host) {
   const auto& SystemToUtf8 = host.system_to_utf8;
   ordered_json j;
   j["hostprobe_snapshot"] = 1;
-  if (const auto timestamp = FixedTimestamp(*platform.clock)) j["timestamp"] = *timestamp;
+  if (const auto timestamp = FixedTimestamp(*platform.clock)) j["timestamp"] = Text(*timestamp);
   ordered_json captured = ordered_json::object();
-  for (const auto& [key, value] : host.captured) captured[key] = value;
-  captured["time"] = SystemToUtf8(platform.clock->GeneralDate());
+  for (const auto& [key, value] : host.captured) captured[key] = Text(value);
+  captured["time"] = Text(SystemToUtf8(platform.clock->GeneralDate()));
   j["captured"] = std::move(captured);
-  j["thousands_separator"] = SystemToUtf8(platform.clock->ThousandsSeparator());
+  j["thousands_separator"] = Text(SystemToUtf8(platform.clock->ThousandsSeparator()));
   j["adapters"] = Adapters(*platform.adapters);
   j["interfaces"] = Interfaces(*platform.interfaces);
   j["drives"] = Drives(*platform.drives, SystemToUtf8);
   j["probes"] = Probes(*platform.probes);
-  // Bytes that are not UTF-8 (a host name, say) are replaced, not fatal.
-  return j.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  // Every text is UTF-8 by now (Text above).
+  return j.dump(2) + "\n";
 }
 
 }  // namespace hostprobe

@@ -129,6 +129,7 @@ class SnapshotDriveSource : public DriveSource {
   SnapshotDriveSource(std::vector<SnapshotDrive> drives, ToSystem to_system)
       : drives_(std::move(drives)), to_system_(std::move(to_system)) {}
   std::unique_ptr<DriveList> Open() override { return std::make_unique<SnapshotDriveList>(drives_, to_system_); }
+  const std::vector<SnapshotDrive>& drives() const { return drives_; }
 
  private:
   std::vector<SnapshotDrive> drives_;
@@ -153,6 +154,7 @@ class SnapshotProbeLoader : public ProbeLoader {
     }
     return table;
   }
+  const SnapshotProbes& probes() const { return probes_; }
 
  private:
   SnapshotProbes probes_;
@@ -185,6 +187,16 @@ class SnapshotClock : public Clock {
 std::optional<std::string> FixedTimestamp(const Clock& clock) {
   const auto* snapshot = dynamic_cast<const SnapshotClock*>(&clock);
   return snapshot ? snapshot->timestamp() : std::nullopt;
+}
+
+const std::vector<SnapshotDrive>* ReplayedDrives(const DriveSource& source) {
+  const auto* snapshot = dynamic_cast<const SnapshotDriveSource*>(&source);
+  return snapshot ? &snapshot->drives() : nullptr;
+}
+
+const SnapshotProbes* ReplayedProbes(const ProbeLoader& loader) {
+  const auto* snapshot = dynamic_cast<const SnapshotProbeLoader*>(&loader);
+  return snapshot ? &snapshot->probes() : nullptr;
 }
 
 Platform MakeSnapshotPlatform(SnapshotData data, SnapshotHost host) {

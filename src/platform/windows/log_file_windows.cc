@@ -98,6 +98,8 @@ class LogFileWindows : public LogFile {
       where.OffsetHigh = static_cast<DWORD>(at >> 32);
       DWORD written = 0;
       const BOOL ok = WriteFile(file.get(), bytes.data() + done, chunk, &written, &where);
+      // A failing write may still have put some bytes down: they are cut too.
+      done += written;
       if (!ok || written == 0) {
         const DWORD error = ok ? ERROR_DISK_FULL : GetLastError();
         std::string message = Reason("cannot write", error);
@@ -112,7 +114,6 @@ class LogFileWindows : public LogFile {
         }
         throw Error(ErrorKind::kFile, message);
       }
-      done += written;
     }
     // Closing the handle also gives up the lock.
     if (const DWORD error = file.Close()) Fail("cannot close", error);
