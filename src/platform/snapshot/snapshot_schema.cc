@@ -116,9 +116,38 @@ class Reader {
     return v.get<std::string>();
   }
 
+  // A text of the machine: a string, or where it is not UTF-8
+  // {"bytes": "..."}, one character U+0000 to U+00FF per byte. The bytes.
+  std::string MachineText(const json& v, const std::string& where) const {
+    if (!v.is_object()) return Text(v, where);
+    ExpectObject(v, where, {"bytes"});
+    if (!v.contains("bytes")) Fail(where, "missing key \"bytes\"");
+    const std::string s = Text(v["bytes"], Join(where, "bytes"));
+    std::string bytes;
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < s.size(); ++n) {
+      const uint32_t cp = ReadUtf8(s, &i);
+      if (cp > 0xFF) {
+        Fail(Join(where, "bytes"), "character " + std::to_string(n + 1) + " is beyond U+00FF; it holds one byte per character");
+      }
+      bytes += static_cast<char>(cp);
+    }
+    return bytes;
+  }
+
   // A text of at most `limit` printable characters (no C0 or C1 control,
   // DEL, line or paragraph separator): it goes into every log record as is.
+  // Given as bytes, at most `limit` bytes, none of them C0 or DEL.
   std::string PrintableText(const json& v, const std::string& where, std::size_t limit) const {
+    if (v.is_object()) {
+      std::string bytes = MachineText(v, where);
+      if (bytes.size() > limit) Fail(where, "text longer than " + std::to_string(limit) + " bytes");
+      for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        if (b < 0x20 || b == 0x7F) Fail(where, "byte " + std::to_string(i + 1) + " is not printable");
+      }
+      return bytes;
+    }
     std::string s = Text(v, where);
     std::size_t n = 0;
     for (std::size_t i = 0; i < s.size(); ++n) {
@@ -326,10 +355,10 @@ class Reader {
     SnapshotDrive d;
     if (!v.contains("letter")) Fail(where, "missing key \"letter\"");
     if (!v.contains("ready")) Fail(where, "missing key \"ready\"");
-    d.letter = Text(v["letter"], Join(where, "letter"));
+    d.letter = MachineText(v["letter"], Join(where, "letter"));
     d.ready = Boolean(v["ready"], Join(where, "ready"));
     auto text = [&](const char* key, std::string& out) {
-      if (v.contains(key)) out = Text(v[key], Join(where, key));
+      if (v.contains(key)) out = MachineText(v[key], Join(where, key));
     };
     text("volume_name", d.volume_name);
     text("file_system", d.file_system);
@@ -387,7 +416,7 @@ class Reader {
       if (!captured.is_object()) {
         Fail("captured", std::string("expected an object, found ") + TypeName(captured));
       }
-      for (const auto& item : captured.items()) Text(item.value(), Join("captured", item.key()));
+      for (const auto& item : captured.items()) MachineText(item.value(), Join("captured", item.key()));
     }
     if (v.contains("timestamp")) d.timestamp = PrintableText(v["timestamp"], "timestamp", kMaxTimestamp);
     if (v.contains("thousands_separator")) {

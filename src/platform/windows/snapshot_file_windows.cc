@@ -1,5 +1,5 @@
-// The snapshot file, read on Windows through the C runtime: in binary mode,
-// with the runtime's errors put the way POSIX names them.
+// The snapshot file, read on Windows through the C runtime's wide open: in
+// binary mode, with the runtime's errors put the way POSIX names them.
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "platform/snapshot_file.h"
+#include "platform/windows/windows_sources.h"
 
 namespace hostprobe {
 namespace {
@@ -44,12 +45,17 @@ bool HasOverlongName(const std::string& path) {
 std::string ReadSnapshotText(const std::string& path) {
   // Windows has no FIFOs to block on and no controlling terminal: O_BINARY
   // (no text-mode translation) is the one flag beyond reading.
-  const Descriptor fd(::open(path.c_str(), O_RDONLY | O_BINARY));
+  // The name is UTF-8 (from the wide command line): the wide call opens
+  // that very file, whatever the ANSI code page holds.
+  const std::wstring wide = Utf8ToWide(path);
+  const Descriptor fd(::_wopen(wide.c_str(), O_RDONLY | O_BINARY));
   if (fd.get() < 0) {
     const int err = errno;
     std::error_code ec;
     // Windows does not open a directory as a file at all.
-    if (err == EACCES && std::filesystem::is_directory(path, ec)) ThrowCannotReadSnapshot(path, "it is a directory");
+    if (err == EACCES && std::filesystem::is_directory(std::filesystem::path(wide), ec)) {
+      ThrowCannotReadSnapshot(path, "it is a directory");
+    }
     // Its C runtime says "no such file" for a name no file system takes.
     if (err == ENOENT && HasOverlongName(path)) ThrowCannotReadSnapshot(path, std::strerror(ENAMETOOLONG));
     ThrowCannotReadSnapshot(path, std::strerror(err));
