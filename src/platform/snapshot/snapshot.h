@@ -92,6 +92,8 @@ struct CaptureHost {
 // The UTF-8 timestamp that the clock of a snapshot platform gives every
 // record; nullopt for any other clock, and where the snapshot fixes none.
 std::optional<std::string> FixedTimestamp(const Clock& clock);
+// The same for the thousands separator.
+std::optional<std::string> FixedThousandsSeparator(const Clock& clock);
 
 // The drives and the probe library a snapshot platform serves, as the
 // snapshot holds them (failing reads and missing routines included), so that

@@ -244,7 +244,11 @@ std::string CaptureSnapshot(Platform& platform, const CaptureHost& host) {
   for (const auto& [key, value] : host.captured) captured[key] = Text(value);
   captured["time"] = Text(SystemToUtf8(platform.clock->GeneralDate()));
   j["captured"] = std::move(captured);
-  j["thousands_separator"] = Text(SystemToUtf8(platform.clock->ThousandsSeparator()));
+  if (const auto separator = FixedThousandsSeparator(*platform.clock)) {
+    j["thousands_separator"] = Text(*separator);
+  } else {
+    j["thousands_separator"] = Text(SystemToUtf8(platform.clock->ThousandsSeparator()));
+  }
   j["adapters"] = Adapters(*platform.adapters);
   j["interfaces"] = Interfaces(*platform.interfaces);
   j["drives"] = Drives(*platform.drives, SystemToUtf8);

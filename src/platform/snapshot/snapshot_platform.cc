@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "platform/error.h"
+#include "platform/utf8.h"
 #include "platform/snapshot/snapshot.h"
 
 namespace hostprobe {
@@ -174,6 +175,7 @@ class SnapshotClock : public Clock {
     return separator_ ? to_system_(*separator_) : live_->ThousandsSeparator();
   }
   const std::optional<std::string>& timestamp() const { return timestamp_; }
+  const std::optional<std::string>& separator() const { return separator_; }
 
  private:
   std::optional<std::string> timestamp_;
@@ -189,6 +191,11 @@ std::optional<std::string> FixedTimestamp(const Clock& clock) {
   return snapshot ? snapshot->timestamp() : std::nullopt;
 }
 
+std::optional<std::string> FixedThousandsSeparator(const Clock& clock) {
+  const auto* snapshot = dynamic_cast<const SnapshotClock*>(&clock);
+  return snapshot ? snapshot->separator() : std::nullopt;
+}
+
 const std::vector<SnapshotDrive>* ReplayedDrives(const DriveSource& source) {
   const auto* snapshot = dynamic_cast<const SnapshotDriveSource*>(&source);
   return snapshot ? &snapshot->drives() : nullptr;
@@ -200,6 +207,14 @@ const SnapshotProbes* ReplayedProbes(const ProbeLoader& loader) {
 }
 
 Platform MakeSnapshotPlatform(SnapshotData data, SnapshotHost host) {
+  // A text that is not UTF-8 came as {"bytes": ...}: those are the system's
+  // bytes already, and go to the reports as they are.
+  host.utf8_to_system = [to_system = std::move(host.utf8_to_system)](std::string_view text) {
+    for (std::size_t at = 0; at < text.size();) {
+      if (ReadUtf8(text, &at) == kNotUtf8) return std::string(text);
+    }
+    return to_system(text);
+  };
   Platform p;
   p.adapters = std::make_unique<SnapshotAdapterApi>(std::move(data.adapters));
   p.interfaces = std::make_unique<SnapshotInterfaceTableApi>(std::move(data.interfaces));
