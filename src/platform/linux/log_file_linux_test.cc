@@ -239,7 +239,9 @@ TEST(LogFileTest, SignalsWaitUntilTheRecordIsWhole) {
     }
     kill(pid, sig);
     waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "status " << status;
+    // Under a heavy load the run may have ended before the signal came.
+    const bool finished = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    EXPECT_TRUE(finished || (WIFSIGNALED(status) && WTERMSIG(status) == sig)) << "status " << status;
     EXPECT_TRUE(WholeRecordsOf(ReadFile("TEST_OUT.TXT"), full));
   }
 }
