@@ -16,6 +16,8 @@ fail() { echo "wide_names_wine_test: $*" >&2; exit 1; }
 cp "$fixture" s.json
 "$wine" "$exe" --replay s.json --pass 1 >/dev/null 2>err.txt || fail "the plain pass failed: $(cat err.txt)"
 mv TEST_OUT.TXT expected.txt
+# Standard error is a file, not a console: no line about where the records went.
+[ ! -s err.txt ] || fail "the plain pass wrote to a redirected standard error: $(cat err.txt)"
 
 # A capture under a Czech name writes that file and leaves the look-alike be.
 echo "not a snapshot" >cr.json

@@ -155,7 +155,10 @@ void SayWhereRecordsWent(const CountingLog* log, std::ostream& err, const CliHoo
   if (!log || log->records() == 0 || !hooks.stderr_is_terminal || !hooks.stderr_is_terminal()) return;
   std::string where = kLogFileName;
   try {
-    where = (std::filesystem::current_path() / kLogFileName).string();
+    // UTF-8 from the system's own form of the name: on Windows the wide
+    // path, where string() would give the ANSI code page's best fit.
+    const std::u8string utf8 = (std::filesystem::current_path() / kLogFileName).u8string();
+    where.assign(utf8.begin(), utf8.end());
   } catch (const std::exception&) {
     // The name alone, where the current directory cannot be named.
   }

@@ -13,8 +13,12 @@ std::string FormatLogRecord(const std::string& timestamp, const std::string& mes
   return record;
 }
 
-void LogWriter::WriteLog(const std::string& message) {
-  file_.Append(FormatLogRecord(clock_.GeneralDate(), message));
+void LogWriter::WriteLog(std::string message) {
+  const std::string head = '"' + clock_.GeneralDate() + '\t';
+  message.reserve(head.size() + message.size() + 3);
+  message.insert(0, head);
+  message += "\"\r\n";
+  file_.Append(message);
 }
 
 }  // namespace hostprobe

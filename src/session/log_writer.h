@@ -16,7 +16,9 @@ class LogWriter {
  public:
   LogWriter(LogFile& file, Clock& clock) : file_(file), clock_(clock) {}
   // Appends one record; throws Error (kFile) when the log cannot be written.
-  void WriteLog(const std::string& message);
+  // The record is made in the message's own storage: a drive list of many
+  // thousand drives is held once, not copied.
+  void WriteLog(std::string message);
 
  private:
   LogFile& file_;

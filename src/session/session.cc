@@ -1,6 +1,7 @@
 #include "session/session.h"
 
 #include <string>
+#include <utility>
 
 #include "drives/drives_report.h"
 #include "platform/utf8.h"
@@ -76,8 +77,11 @@ void Session::Command1_Click(int16_t index) {
   for (int n = 1; n <= 8; ++n) {
     const std::string digit = std::to_string(n);
     Append("Start testu č." + digit + "\r\n");
-    const std::string result = RunTest(n);
-    log_.WriteLog(digit + ".\t" + result);
+    // The result becomes the record in place (a drive list may run to
+    // megabytes).
+    std::string record = RunTest(n);
+    record.insert(0, digit + ".\t");
+    log_.WriteLog(std::move(record));
     Append("Konec testu č." + digit + "\r\n");
   }
   log_.WriteLog(kSeparator);

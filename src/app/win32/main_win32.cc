@@ -9,6 +9,7 @@
 // GUI program would open the window it starts hostprobe.exe from its own
 // directory with the same arguments and returns at once.
 #include <windows.h>
+#include <io.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +37,16 @@ void UseUtf8Output() {
   if (g_saved_output_cp == 0) return;  // no console
   SetConsoleOutputCP(CP_UTF8);
   std::atexit([] { SetConsoleOutputCP(g_saved_output_cp); });
+}
+
+// Whether what the C runtime writes to standard error reaches a console
+// (not a pipe, a file or NUL): for hostprobe.exe that is the console it
+// borrowed, for hostprobe.com the one it was given.
+bool StderrIsConsole() {
+  const intptr_t handle = _get_osfhandle(_fileno(stderr));
+  if (handle == -1 || handle == -2) return false;
+  DWORD mode = 0;
+  return GetConsoleMode(reinterpret_cast<HANDLE>(handle), &mode) != 0;
 }
 
 #ifndef HOSTPROBE_CONSOLE_TWIN
@@ -166,5 +177,6 @@ int wmain(int argc, wchar_t** argv) {
   hostprobe::CliHooks hooks;
   hooks.enter_key_mode = hostprobe::EnterKeyMode;
   hooks.open_window = OpenWindow;
+  hooks.stderr_is_terminal = StderrIsConsole;
   return hostprobe::RunCli(args, std::cin, std::cout, std::cerr, hooks);
 }

@@ -54,6 +54,8 @@ bool ParseDevice(std::string_view text, uint32_t* major, uint32_t* minor) {
 
 std::vector<MountEntry> ParseMountInfo(std::string_view text) {
   std::vector<MountEntry> out;
+  // One entry a line, allocated once: the table may hold many thousand.
+  out.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
   std::vector<std::string_view> f;
   while (!text.empty()) {
     const auto newline = text.find('\n');
