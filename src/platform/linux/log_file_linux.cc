@@ -10,53 +10,11 @@
 #include <memory>
 
 #include "platform/error.h"
+#include "platform/linux/posix_linux.h"
 #include "platform/live/live.h"
 
 namespace hostprobe {
 namespace {
-
-// Every signal that could end or stop the program, held while one record is
-// written: a SIGTERM in the middle of a 15 MB record then ends the program
-// after the record is whole (or cut back), with the same exit status. The
-// faults a bug raises in this very code are left alone.
-class SignalsHeld {
- public:
-  SignalsHeld() {
-    sigset_t all;
-    sigfillset(&all);
-    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS}) sigdelset(&all, sig);
-    held_ = pthread_sigmask(SIG_BLOCK, &all, &previous_) == 0;
-  }
-  ~SignalsHeld() {
-    if (held_) pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-  }
-  SignalsHeld(const SignalsHeld&) = delete;
-  SignalsHeld& operator=(const SignalsHeld&) = delete;
-
- private:
-  sigset_t previous_;
-  bool held_ = false;
-};
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  // Closes now; 0 or the errno value of close.
-  int Close() {
-    const int result = close(fd_);
-    fd_ = -1;
-    return result == 0 || errno == EINTR ? 0 : errno;
-  }
-
- private:
-  int fd_;
-};
 
 class LinuxLogFile : public LogFile {
  public:
@@ -84,22 +42,16 @@ class LinuxLogFile : public LogFile {
     if (fstat(fd.get(), &st) != 0) Fail("cannot write", errno);
     const off_t start = st.st_size;
     std::size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = write(fd.get(), bytes.data() + done, bytes.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        const int err = n < 0 ? errno : ENOSPC;
-        std::string message = Reason("cannot write", err);
-        // A record is in the log whole or not at all: cut off the part that
-        // did fit, so the next run does not append onto a torn record. Only
-        // this record's bytes lie past `start`: the lock kept every other
-        // writer out.
-        if (done > 0 && ftruncate(fd.get(), start) != 0) {
-          message += std::string(" and the partial record could not be removed: ") + std::strerror(errno);
-        }
-        throw Error(ErrorKind::kFile, message);
+    if (const int err = WriteAll(fd.get(), bytes, &done)) {
+      std::string message = Reason("cannot write", err);
+      // A record is in the log whole or not at all: cut off the part that
+      // did fit, so the next run does not append onto a torn record. Only
+      // this record's bytes lie past `start`: the lock kept every other
+      // writer out.
+      if (done > 0 && ftruncate(fd.get(), start) != 0) {
+        message += std::string(" and the partial record could not be removed: ") + std::strerror(errno);
       }
-      done += static_cast<std::size_t>(n);
+      throw Error(ErrorKind::kFile, message);
     }
     // Closing the descriptor also gives up the lock.
     if (const int err = fd.Close()) Fail("cannot close", err);

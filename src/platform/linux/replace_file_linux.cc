@@ -1,3 +1,4 @@
+#include "platform/linux/posix_linux.h"
 #include "platform/live/live.h"
 #include "platform/replace_file.h"
 
@@ -24,20 +25,6 @@ std::string DirectoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-bool WriteAll(int fd, std::string_view bytes, int* err) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      *err = n < 0 ? errno : ENOSPC;
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 // Makes a new file name in `dir` with `make` (0 when it made the name, else
 // an errno value), trying random names while they are taken. Returns 0 and
 // sets `*name`, or the errno value.
@@ -50,32 +37,11 @@ int MakeNewName(const std::string& dir, const std::function<int(const std::strin
   return EEXIST;
 }
 
-// Everything that could end the program, held while a named temporary file
-// exists, so that Ctrl-C or a SIGTERM cannot leave it behind.
-class SignalsHeld {
- public:
-  SignalsHeld() {
-    sigset_t all;
-    sigfillset(&all);
-    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS}) sigdelset(&all, sig);
-    held_ = pthread_sigmask(SIG_BLOCK, &all, &previous_) == 0;
-  }
-  ~SignalsHeld() {
-    if (held_) pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-  }
-  SignalsHeld(const SignalsHeld&) = delete;
-  SignalsHeld& operator=(const SignalsHeld&) = delete;
-
- private:
-  sigset_t previous_;
-  bool held_ = false;
-};
-
 // Writes `bytes` to the new file `fd`, flushes them and gives the file the
 // replaced one's permissions. 0 or the errno value.
 int Fill(int fd, std::string_view bytes, const struct stat* replaced) {
-  int err = 0;
-  if (!WriteAll(fd, bytes, &err)) return err;
+  std::size_t done = 0;
+  if (const int err = WriteAll(fd, bytes, &done)) return err;
   if (fsync(fd) != 0) return errno;
   if (replaced != nullptr) {
     if (fchmod(fd, replaced->st_mode & 07777) != 0) return errno;

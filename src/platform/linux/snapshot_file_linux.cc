@@ -8,27 +8,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/linux/posix_linux.h"
 #include "platform/snapshot_file.h"
 
 namespace hostprobe {
-namespace {
-
-// Closes a file descriptor on every way out.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-}  // namespace
 
 std::string ReadSnapshotText(const std::string& path) {
   const Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
