@@ -1,9 +1,11 @@
 #include "report/report.h"
 
+#include <algorithm>
 #include <memory>
 #include <span>
 
 #include "network/adapter_walk.h"
+#include "network/mac_text.h"
 #include "platform/error.h"
 #include "platform/records.h"
 #include "vmdetect/probe_library.h"
@@ -222,6 +224,12 @@ ReportClassification GatherClassification(Platform& platform) {
 }
 
 }  // namespace
+
+std::string MacText(const std::array<uint8_t, 6>& mac) {
+  std::array<uint8_t, 8> eight{};
+  std::copy(mac.begin(), mac.end(), eight.begin());
+  return MacToText(eight);
+}
 
 std::vector<std::pair<std::string, std::string>> ReportDrive::errors() const {
   std::vector<std::pair<std::string, std::string>> out;

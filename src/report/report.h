@@ -158,6 +158,8 @@ ReportFacts GatherReport(Platform& platform, const ReportContext& context);
 int ProbeTest(Probe probe);
 // What a probe looks at, in a few words.
 const char* ProbeLooksAt(Probe probe);
+// A hardware address as the log shows one: "00-1A-2B-3C-4D-5E".
+std::string MacText(const std::array<uint8_t, 6>& mac);
 // Words for numbers: adapter and interface types (IANA ifType), the admin
 // status, the drive type; "" where there is none.
 const char* InterfaceTypeName(uint32_t type);

@@ -138,13 +138,6 @@ class Json {
   bool keyed_ = false;
 };
 
-std::string MacText(const std::array<uint8_t, 6>& mac) {
-  char buffer[18];
-  std::snprintf(buffer, sizeof buffer, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3],
-                mac[4], mac[5]);
-  return buffer;
-}
-
 void NameOrNull(Json& j, const char* name) {
   if (*name) {
     j.Ascii(name);

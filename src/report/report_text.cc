@@ -63,13 +63,6 @@ std::string Named(const char* name, int64_t number) {
   return *name ? std::string(name) + " (" + std::to_string(number) + ")" : std::to_string(number);
 }
 
-std::string MacText(const std::array<uint8_t, 6>& mac) {
-  char buffer[18];
-  std::snprintf(buffer, sizeof buffer, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3],
-                mac[4], mac[5]);
-  return buffer;
-}
-
 std::string ErrorLine(const std::optional<SectionError>& e, const Text& t) {
   return e ? "ERROR: " + t.Shown(e->message) : "";
 }
