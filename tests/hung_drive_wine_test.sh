@@ -13,17 +13,10 @@ wine=${1:?usage: hung_drive_wine_test.sh WINE HOSTPROBE_EXE HUNG_FUSE_FS}
 exe=$(realpath "${2:?}")
 fs_program=${3:+$(realpath "$3")}
 
-skip() { echo "SKIPPED: $*"; exit 77; }
-fail() { echo "FAILED: $*"; exit 1; }
-
+. "$(dirname "$0")/fuse_test_lib.sh"
 [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX/dosdevices" ] || skip "WINEPREFIX is not a Wine prefix"
-[ -n "$fs_program" ] && [ -x "$fs_program" ] || skip "the test file system was not built (libfuse3-dev missing)"
-[ -c /dev/fuse ] || skip "/dev/fuse is missing"
-if [ -z "${HUNG_DRIVE_TEST_NS:-}" ]; then
-  if [ "$(id -u)" -eq 0 ]; then ns=(unshare -m --propagation private); else ns=(unshare -Urm --propagation private); fi
-  "${ns[@]}" true 2>/dev/null || skip "no right to make a private mount namespace"
-  HUNG_DRIVE_TEST_NS=1 exec "${ns[@]}" "$0" "$@"
-fi
+need_fuse "$fs_program"
+in_private_mount_namespace HUNG_DRIVE_TEST_NS "$0" "$@"
 
 work=$(mktemp -d)
 mnt=$work/hung
@@ -31,19 +24,15 @@ mkdir "$mnt" "$work/run"
 link=$WINEPREFIX/dosdevices/x:
 [ -e "$link" ] || [ -L "$link" ] && skip "drive X: is already mapped in $WINEPREFIX"
 fs_pid='' hp_pid=''
-mounted() { grep -q " $mnt " /proc/self/mountinfo; }
 finish() {
   rm -f "$link"
-  for pid in $hp_pid $fs_pid; do kill -9 "$pid" 2>/dev/null; done
-  fusermount3 -uz "$mnt" 2>/dev/null || umount -l "$mnt" 2>/dev/null
+  [ -n "$hp_pid" ] && kill -9 "$hp_pid" 2>/dev/null
+  end_fuse
   mounted || rm -rf "$work"
 }
 trap finish EXIT
 
-"$fs_program" -f -o fsname=hungfs "$mnt" 2>"$work/fs.err" &
-fs_pid=$!
-for _ in $(seq 100); do mounted && break; kill -0 "$fs_pid" 2>/dev/null || break; sleep 0.05; done
-mounted || skip "the test file system did not mount: $(head -1 "$work/fs.err")"
+mount_fuse "$fs_program" hungfs "$work/fs.err"
 # The hung file system's root directory (getattr answers, statfs never):
 # Wine reaches it only through X:.
 ln -s "$mnt" "$link"

@@ -11,28 +11,17 @@ set -u
 exe=$(realpath "${1:?usage: hung_mount_test.sh HOSTPROBE HUNG_FUSE_FS}")
 fs_program=${2:+$(realpath "$2")}
 
-skip() { echo "SKIPPED: $*"; exit 77; }
-fail() { echo "FAILED: $*"; exit 1; }
-
-[ -n "$fs_program" ] && [ -x "$fs_program" ] || skip "the test file system was not built (libfuse3-dev missing)"
-[ -c /dev/fuse ] && [ -r /dev/fuse ] && [ -w /dev/fuse ] || skip "/dev/fuse is missing or not usable here"
-
-if [ -z "${HUNG_MOUNT_TEST_NS:-}" ]; then
-  # A private mount namespace (as root in a user namespace where we are not
-  # root): the mount ends with its last process, whatever happens here.
-  if [ "$(id -u)" -eq 0 ]; then ns=(unshare -m --propagation private); else ns=(unshare -Urm --propagation private); fi
-  "${ns[@]}" true 2>/dev/null || skip "no right to make a private mount namespace (${ns[*]})"
-  HUNG_MOUNT_TEST_NS=1 exec "${ns[@]}" "$0" "$@"
-fi
+. "$(dirname "$0")/fuse_test_lib.sh"
+need_fuse "$fs_program"
+in_private_mount_namespace HUNG_MOUNT_TEST_NS "$0" "$@"
 
 work=$(mktemp -d)
 mnt=$work/hung
 mkdir "$mnt" "$work/run"
 fs_pid='' hp_pid='' cat_pid=''
-mounted() { grep -q " $mnt " /proc/self/mountinfo; }
 finish() {
-  for pid in $hp_pid $cat_pid $fs_pid; do kill -9 "$pid" 2>/dev/null; done
-  fusermount3 -uz "$mnt" 2>/dev/null || umount -l "$mnt" 2>/dev/null
+  for pid in $hp_pid $cat_pid; do kill -9 "$pid" 2>/dev/null; done
+  end_fuse
   if mounted; then
     echo "note: $mnt is still mounted in this test's own mount namespace; it ends with it"
   else
@@ -41,17 +30,7 @@ finish() {
 }
 trap finish EXIT
 
-"$fs_program" -f -o fsname=hungfs "$mnt" 2>"$work/fs.err" &
-fs_pid=$!
-disown "$fs_pid"
-# Wait for the mount in the mount table only: nothing here touches it.
-for _ in $(seq 100); do mounted && break; kill -0 "$fs_pid" 2>/dev/null || break; sleep 0.05; done
-if ! mounted; then
-  if grep -qiE 'permission|not permitted|fusermount' "$work/fs.err"; then
-    skip "no right to mount a FUSE file system: $(head -1 "$work/fs.err")"
-  fi
-  fail "the test file system did not mount: $(cat "$work/fs.err")"
-fi
+mount_fuse "$fs_program" hungfs "$work/fs.err"
 
 cd "$work/run"
 mkfifo out.fifo

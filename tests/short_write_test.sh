@@ -10,40 +10,21 @@ exe=$(realpath "${1:?usage: short_write_test.sh HOSTPROBE SHORT_WRITE_FUSE_FS FI
 fs_program=${2:+$(realpath "$2")}
 fixture=$(realpath "$3")
 
-skip() { echo "SKIPPED: $*"; exit 77; }
-fail() { echo "FAILED: $*"; exit 1; }
-
-[ -n "$fs_program" ] && [ -x "$fs_program" ] || skip "the test file system was not built (libfuse3-dev missing)"
-[ -c /dev/fuse ] && [ -r /dev/fuse ] && [ -w /dev/fuse ] || skip "/dev/fuse is missing or not usable here"
-
-if [ -z "${SHORT_WRITE_TEST_NS:-}" ]; then
-  if [ "$(id -u)" -eq 0 ]; then ns=(unshare -m --propagation private); else ns=(unshare -Urm --propagation private); fi
-  "${ns[@]}" true 2>/dev/null || skip "no right to make a private mount namespace (${ns[*]})"
-  SHORT_WRITE_TEST_NS=1 exec "${ns[@]}" "$0" "$@"
-fi
+. "$(dirname "$0")/fuse_test_lib.sh"
+need_fuse "$fs_program"
+in_private_mount_namespace SHORT_WRITE_TEST_NS "$0" "$@"
 
 work=$(mktemp -d)
 mnt=$work/short
 mkdir "$mnt"
 fs_pid=''
-mounted() { grep -q " $mnt " /proc/self/mountinfo; }
 finish() {
-  [ -n "$fs_pid" ] && kill -9 "$fs_pid" 2>/dev/null
-  fusermount3 -uz "$mnt" 2>/dev/null || umount -l "$mnt" 2>/dev/null
+  end_fuse
   mounted || rm -rf "$work"
 }
 trap finish EXIT
 
-"$fs_program" -f -o fsname=shortfs "$mnt" 2>"$work/fs.err" &
-fs_pid=$!
-disown "$fs_pid"
-for _ in $(seq 100); do mounted && break; kill -0 "$fs_pid" 2>/dev/null || break; sleep 0.05; done
-if ! mounted; then
-  if grep -qiE 'permission|not permitted|fusermount' "$work/fs.err"; then
-    skip "no right to mount a FUSE file system: $(head -1 "$work/fs.err")"
-  fi
-  fail "the test file system did not mount: $(cat "$work/fs.err")"
-fi
+mount_fuse "$fs_program" shortfs "$work/fs.err"
 
 # One pass alone: the nine records every later pass repeats.
 cd "$work" || fail "no work directory"
