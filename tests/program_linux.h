@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -29,6 +30,7 @@ struct ChildSetup {
   std::optional<rlim_t> address_space;  // bytes
   bool closed_stdout = false;  // standard output is a pipe nobody reads
   std::string stdin_path = "/dev/null";
+  bool stderr_on_terminal = false;  // standard error is a new terminal; `err` is what it showed
 };
 
 inline std::string Drain(int fd) {
@@ -46,7 +48,13 @@ inline std::string Drain(int fd) {
 // minute: nothing waits on a stuck process for good.
 inline Child RunProgram(const std::vector<std::string>& args, const ChildSetup& setup = {}) {
   int out[2], err[2];
-  if (pipe(out) != 0 || pipe(err) != 0) return {};
+  if (pipe(out) != 0) return {};
+  if (setup.stderr_on_terminal) {
+    // err[0] is the terminal's master side, err[1] the terminal itself.
+    if (openpty(&err[0], &err[1], nullptr, nullptr, nullptr) != 0) return {};
+  } else if (pipe(err) != 0) {
+    return {};
+  }
   if (setup.closed_stdout) close(out[0]);
   std::vector<std::string> all = {HOSTPROBE_EXE};
   all.insert(all.end(), args.begin(), args.end());
