@@ -44,25 +44,9 @@ done
 wait "$limited" || { touch done; fail "the limited run wrote its 15 MB record: $(cat limited.txt)"; }
 for pid in "${pids[@]}"; do wait "$pid" || fail "a writer failed"; done
 passes=$(wc -l <passes.txt)
-perl -0777 -se '
-  open my $f, "<", "one.txt" or die; binmode $f; my $one = <$f>;
-  open my $g, "<", "TEST_OUT.TXT" or die; binmode $g; my $log = <$g>;
-  my @records = split /(?<="\r\n)(?=")/, $one;
-  my ($at, %seen) = (0);
-  while ($at < length $log) {
-    my $found;
-    for my $r (@records) {
-      if (substr($log, $at, length $r) eq $r) { $found = $r; last; }
-    }
-    die "no whole record at byte $at\n" unless defined $found;
-    $seen{$found}++;
-    $at += length $found;
-  }
-  # Every pass of the three gave every record; the limited run none.
-  my @counts = map { $seen{$_} // 0 } @records;
-  die "records lost: @counts of $passes passes\n" if grep { $_ != $passes } @counts;
-  print "log_concurrent_wine_test: $passes passes, whole records only\n";
-' -- -passes="$passes" || fail "torn or lost records"
+# Every pass of the three gave every record; the limited run none.
+"$here/whole_records.pl" one.txt TEST_OUT.TXT "$passes" || fail "torn or lost records"
+echo "log_concurrent_wine_test: $passes passes, whole records only"
 grep -qv '^hostprobe: error: file error: cannot write TEST_OUT.TXT: ' limited.txt &&
   fail "the limited run: $(cat limited.txt)"
 exit 0

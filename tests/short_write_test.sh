@@ -9,8 +9,9 @@ set -u
 exe=$(realpath "${1:?usage: short_write_test.sh HOSTPROBE SHORT_WRITE_FUSE_FS FIXTURE}")
 fs_program=${2:+$(realpath "$2")}
 fixture=$(realpath "$3")
+here=$(realpath "$(dirname "$0")")
 
-. "$(dirname "$0")/fuse_test_lib.sh"
+. "$here/fuse_test_lib.sh"
 need_fuse "$fs_program"
 in_private_mount_namespace SHORT_WRITE_TEST_NS "$0" "$@"
 
@@ -42,24 +43,5 @@ cp TEST_OUT.TXT "$work/log.txt"
 cd "$work" || fail "no work directory"
 
 # Every record of the log is one of the nine, and each came 40 times.
-perl -0777 -e '
-  open my $f, "<", "one.txt" or die; binmode $f; my $one = <$f>;
-  open my $g, "<", "log.txt" or die; binmode $g; my $log = <$g>;
-  my @records = split /(?<="\r\n)(?=")/, $one;
-  my %seen;
-  my $at = 0;
-  while ($at < length $log) {
-    my $found;
-    for my $r (@records) {
-      if (substr($log, $at, length $r) eq $r) { $found = $r; last; }
-    }
-    die "no whole record at byte $at\n" unless defined $found;
-    $seen{$found}++;
-    $at += length $found;
-  }
-  for my $r (@records) {
-    my $n = $seen{$r} // 0;
-    die "a record came $n times, not 40\n" unless $n == 40;
-  }
-  print "short writes: 360 whole records of 4 concurrent writers\n";
-' || fail "torn or lost records"
+"$here/whole_records.pl" one.txt log.txt 40 || fail "torn or lost records"
+echo "short writes: 360 whole records of 4 concurrent writers"
