@@ -2,6 +2,8 @@
 
 #include <map>
 
+#include "platform/linux/text_linux.h"
+
 namespace hostprobe::linux_net {
 namespace {
 
@@ -16,12 +18,7 @@ constexpr std::size_t kCookieOffset = 236;
 constexpr std::size_t kOptionsOffset = 240;
 
 std::string Dotted(std::string_view four) {
-  std::string out;
-  for (std::size_t i = 0; i < 4; ++i) {
-    if (i) out += '.';
-    out += std::to_string(static_cast<unsigned char>(four[i]));
-  }
-  return out;
+  return DottedQuad(reinterpret_cast<const unsigned char*>(four.data()));
 }
 
 // Appends the options of one area to `options` (code -> joined data);

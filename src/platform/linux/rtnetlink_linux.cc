@@ -1,6 +1,5 @@
 #include "platform/linux/rtnetlink_linux.h"
 
-#include <arpa/inet.h>
 #include <linux/if_arp.h>
 #include <linux/if_link.h>
 #include <linux/nexthop.h>
@@ -11,15 +10,14 @@
 #include <string>
 
 #include "platform/error.h"
+#include "platform/linux/text_linux.h"
 
 namespace hostprobe::linux_net {
 namespace {
 
 std::string Dotted(Bytes bytes) {
-  char text[INET_ADDRSTRLEN] = {};
   if (bytes.size() != 4) return "";
-  inet_ntop(AF_INET, bytes.data(), text, sizeof(text));
-  return text;
+  return DottedQuad(bytes.data());
 }
 
 std::string MaskText(unsigned prefix) {

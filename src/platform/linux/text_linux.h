@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace hostprobe::linux_net {
@@ -27,6 +28,16 @@ inline int64_t Number(std::string_view text) {
     if (v > (int64_t{1} << 40)) break;
   }
   return any ? v : -1;
+}
+
+// Four bytes of an IPv4 address, in network order, as dotted decimal text.
+inline std::string DottedQuad(const unsigned char* four) {
+  std::string out;
+  for (int i = 0; i < 4; ++i) {
+    if (i) out += '.';
+    out += std::to_string(four[i]);
+  }
+  return out;
 }
 
 }  // namespace hostprobe::linux_net
