@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 
 #include "platform/error.h"
 
@@ -18,6 +19,15 @@ void FailShortAttribute(const char* name, std::size_t size, std::size_t expected
   throw Error(ErrorKind::kPlatform, std::string("netlink attribute ") + name + ": " + std::to_string(size) +
                                         " bytes where " + std::to_string(expected) + " are expected");
 }
+
+namespace {
+
+// The errno value of a kernel error code (a negated errno); a code that is
+// none (not negative, or one whose negation does not fit) is a malformed
+// answer.
+int KernelErrno(int32_t code) { return code < 0 && code != INT32_MIN ? -code : EBADMSG; }
+
+}  // namespace
 
 void AnswerParser::Feed(Bytes datagram, bool truncated) {
   if (truncated) Fail("reading the kernel's netlink answer", EMSGSIZE);
@@ -38,11 +48,11 @@ void AnswerParser::Feed(Bytes datagram, bool truncated) {
     if (h.nlmsg_flags & NLM_F_DUMP_INTR) interrupted_ = true;
     if (h.nlmsg_type == NLMSG_DONE) {
       // A dump that failed on its way says so in its end.
-      if (body.size() >= sizeof(int32_t) && As<int32_t>(body) < 0) Fail("netlink dump", -As<int32_t>(body));
+      if (body.size() >= sizeof(int32_t) && As<int32_t>(body) < 0) Fail("netlink dump", KernelErrno(As<int32_t>(body)));
       done_ = true;
     } else if (h.nlmsg_type == NLMSG_ERROR) {
       if (body.size() >= sizeof(nlmsgerr) && As<nlmsgerr>(body).error != 0) {
-        Fail("netlink request", -As<nlmsgerr>(body).error);
+        Fail("netlink request", KernelErrno(As<nlmsgerr>(body).error));
       }
       done_ = true;
     } else {
