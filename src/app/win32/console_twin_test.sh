@@ -104,7 +104,14 @@ if [ -z "$win" ]; then
 fi
 echo "ok   the window appeared (X window $win)"
 sleep 1
-xdotool key --window "$win" Escape  # Konec
+# Esc = Konec. Wine may give the window a new X window while it settles
+# (seen with Wine 10): the key goes to the one found now, asked again if
+# that one is already gone.
+for _ in $(seq 10); do
+  win=$(window)
+  [ -n "$win" ] && xdotool key --window "$win" Escape 2>/dev/null && break
+  sleep 0.5
+done
 for _ in $(seq 60); do
   [ -z "$(window)" ] && break
   sleep 0.5
