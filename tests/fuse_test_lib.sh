@@ -51,3 +51,15 @@ end_fuse() {
   [ -n "${fs_pid:-}" ] && kill -9 "$fs_pid" 2>/dev/null
   fusermount3 -uz "$mnt" 2>/dev/null || umount -l "$mnt" 2>/dev/null
 }
+
+# nine_records_with_not_ready DRIVE: TEST_OUT.TXT in this directory holds the
+# nine records of one pass, and DRIVE (as the log names it: "X:", "/mnt:")
+# is "Drive Not Ready" there.
+nine_records_with_not_ready() {
+  local records
+  records=$(grep -a -c -E $'^"[^\t"]*\t([1-8]\\.\t|#{90}"\r$)' TEST_OUT.TXT)
+  [ "$records" -eq 9 ] || fail "$records records in TEST_OUT.TXT, not 9"
+  grep -a -q -F " ($1)     Drive Not Ready"$'\r' TEST_OUT.TXT ||
+    fail "$1 is not shown as \"Drive Not Ready\": $(grep -a -F "($1)" TEST_OUT.TXT | head -2)"
+  echo "nine records; $1 shown as Drive Not Ready"
+}
