@@ -23,7 +23,10 @@ in_private_mount_namespace() {
   [ -n "${!marker:-}" ] && return 0
   local ns
   if [ "$(id -u)" -eq 0 ]; then ns=(unshare -m --propagation private); else ns=(unshare -Urm --propagation private); fi
-  "${ns[@]}" true 2>/dev/null || skip "no right to make a private mount namespace (${ns[*]})"
+  local err
+  # (In a chroot whose root is no mount point, making it private says
+  # "Invalid argument".)
+  err=$("${ns[@]}" true 2>&1) || skip "cannot make a private mount namespace (${ns[*]}): ${err:-no reason given}"
   export "$marker=1"
   exec "${ns[@]}" "$@"
 }

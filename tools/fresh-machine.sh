@@ -77,6 +77,10 @@ if ! debootstrap --variant=minbase "$release" "$root" "$mirror" >"$log" 2>&1; th
   exit 1
 fi
 rm -f "$log"
+# The chroot's root a mount point of its own, as a machine's is: the tests
+# that make a private mount namespace (unshare --propagation private) then
+# run there too.
+bind "$root" /
 bind /proc /proc
 bind /sys /sys
 bind /dev /dev
