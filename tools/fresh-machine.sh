@@ -9,6 +9,10 @@
 # it mounted and removes the chroot (--keep: leaves it, and says where).
 # Exit: that of the first command that failed, 0 when both passed. Needs root,
 # debootstrap and git; about 10 GB of disk and a good part of an hour.
+# The whole script is one block, read before any of it runs: bash reads a
+# script as it goes, and an edit made to this file while it runs (it runs
+# for long) would otherwise change what the running copy does next.
+{
 set -euo pipefail
 keep=0
 if [ "${1:-}" = --keep ]; then keep=1; shift; fi
@@ -123,3 +127,5 @@ rc=0
 inside 'tools/test.sh </dev/null' || rc=$?
 if [ "$rc" -ne 0 ]; then say "tools/test.sh FAILED (exit $rc) after $((SECONDS - t)) s"; exit "$rc"; fi
 say "tools/test.sh passed in $((SECONDS - t)) s"
+exit
+}

@@ -12,6 +12,10 @@
 # A stage is one line: run_stage "NAME" COMMAND [ARGS...], where COMMAND
 # (often a function below) runs with `set -euo pipefail`; it may call
 # `skip_stage WHY` to be listed as skipped.
+# The whole script is one block, read before any of it runs: bash reads a
+# script as it goes, and an edit made to this file while it runs (it runs
+# for long) would otherwise change what the running copy does next.
+{
 set -uo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -125,3 +129,4 @@ if [ -n "$i686_not_run" ]; then
   echo "The i686 tests were NOT run: $i686_not_run"
 fi
 exit "$failed"
+}
