@@ -5,9 +5,9 @@
 # 6 s (the drives of one listing share 2 s), writes its nine records and shows
 # X: as not ready. Wine's own server asks statfs too, once per device, for
 # every Wine process (Windows has no such server: there only the asking
-# thread waits); the file system answers the server alone. The FUSE file system runs in a private mount
-# namespace and is always ended (kill -9 and a lazy unmount); the mapping is
-# removed again.
+# thread waits); the file system answers the server alone. The FUSE file
+# system runs in a private mount namespace and is always ended (kill -9 and a
+# lazy unmount); the mapping is removed again.
 # Usage: tests/hung_drive_wine_test.sh WINE HOSTPROBE_EXE HUNG_FUSE_FS   (exit 77: skipped)
 # WINEPREFIX names the prefix.
 set -u
